@@ -1,0 +1,1 @@
+#include "filesystem/FoundTree.h"

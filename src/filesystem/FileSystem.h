@@ -1,0 +1,60 @@
+#pragma once
+// The file-system analyser base: recognises a file system from its boot sector, names its type
+// and carries its root folder. The FAT and NTFS analysers derive from it.
+#include <cstdint>
+#include <string>
+
+#include "filesystem/FoundItem.h"
+
+namespace vm {
+
+class CVolume;
+
+// Partition-type codes, which boot-sector recognition also yields.
+enum FsTypeCode : std::uint32_t {
+    FS_NONE = 0,
+    FS_FAT12 = 1,
+    FS_FAT16_SMALL = 4,
+    FS_FAT16 = 6,
+    FS_NTFS = 7,
+    FS_FAT32 = 11,
+    FS_FAT32_LBA = 12,
+    FS_FAT16_LBA = 14,
+};
+
+class CFileSystem {
+public:
+    explicit CFileSystem(CVolume* volume = nullptr);
+    virtual ~CFileSystem();
+    CFileSystem(const CFileSystem&) = delete;
+    CFileSystem& operator=(const CFileSystem&) = delete;
+
+    // Reads the file system and files what it finds in the drive's tree; the base finds nothing.
+    virtual int Analyse();
+    // A file-system structure that the sector search matched at find.DataOffset.
+    virtual void ExamineFoundRecord(const FoundItem& find);
+    // `length` bytes of the item's data from `offset` into it; the base reads nothing.
+    virtual std::uint32_t FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length);
+
+    // The type code of a boot sector (at least 512 bytes), 0 when none is recognised.
+    static std::uint32_t DetectType(const std::uint8_t* bootSector);
+    static const char* TypeNameOf(std::uint32_t code);
+    void SetTypeName(std::uint32_t code) { TypeName = TypeNameOf(code); }
+    // Takes type code, flags and name from the object it replaces.
+    void CopyTypeFrom(const CFileSystem& other);
+
+    FoundItem RootFolder;
+    std::uint32_t TypeCode = 0;
+    std::uint32_t FsFlags = 0;
+    std::string TypeName = "Unknown";
+
+protected:
+    CVolume* pVolume;
+};
+
+// True for the codes of the FAT family and of NTFS (GetFileSystemFamily 0 and 1).
+bool IsFatTypeCode(std::uint32_t code);
+// The analyser's own read serves items of these codes; other items are read raw.
+bool AnalyserReadsItems(std::uint32_t code);
+
+}  // namespace vm

@@ -1,0 +1,80 @@
+#pragma once
+// Read-only positional access to a drive or image file, and the time-out around it.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vm {
+
+struct ReadResult {
+    std::size_t Bytes = 0;  // bytes delivered into the buffer, from its start
+    int Error = 0;          // errno of the failure that ended the read, 0 when none
+    bool TimedOut = false;
+    bool AtEnd = false;     // the read stopped at the end of the device, not at a fault
+};
+
+// A source of bytes by position. Implementations never write to what they read.
+class IDeviceReader {
+public:
+    virtual ~IDeviceReader() = default;
+    // Reads up to len bytes at pos. A read that meets a fault after some bytes delivers those
+    // bytes and reports the fault; a read at or past the end delivers what there is.
+    virtual ReadResult ReadAt(std::uint64_t pos, void* buffer, std::size_t len) = 0;
+    virtual std::uint64_t SizeBytes() const = 0;
+};
+
+struct DeviceGeometry {
+    std::int64_t Cylinders = 0;
+    std::uint32_t MediaType = 0;
+    std::uint32_t TracksPerCylinder = 0;
+    std::uint32_t SectorsPerTrack = 0;
+    std::uint32_t BytesPerSector = 0;
+};
+
+// A file or block device opened with O_RDONLY. Nothing in the program opens a drive otherwise.
+class CDeviceFile final : public IDeviceReader {
+public:
+    // Null on failure, with errno in *error.
+    static std::shared_ptr<CDeviceFile> Open(const std::string& path, int* error);
+    ~CDeviceFile() override;
+
+    ReadResult ReadAt(std::uint64_t pos, void* buffer, std::size_t len) override;
+    std::uint64_t SizeBytes() const override { return Size; }
+
+    bool IsBlockDevice() const { return BlockDevice; }
+    std::uint32_t LogicalSectorSize() const { return SectorSize; }
+    // The displayed geometry (HDIO_GETGEO); false when the device has none (loop devices, files).
+    bool Geometry(DeviceGeometry& out) const;
+    int Descriptor() const { return Fd; }
+
+private:
+    CDeviceFile() = default;
+    int Fd = -1;
+    bool BlockDevice = false;
+    std::uint64_t Size = 0;
+    std::uint32_t SectorSize = 512;
+};
+
+// Runs reads on a thread of its own so that a read that hangs can be given up. Linux cannot
+// cancel a block read, so each read lands in the reader's own bounce buffer and is copied out
+// only when it finished in time; a reader thread left stuck keeps its buffer and device alive.
+class CTimedReader {
+public:
+    explicit CTimedReader(std::shared_ptr<IDeviceReader> device);
+    ~CTimedReader();
+    CTimedReader(const CTimedReader&) = delete;
+    CTimedReader& operator=(const CTimedReader&) = delete;
+
+    ReadResult Read(std::uint64_t pos, void* buffer, std::size_t len, std::chrono::milliseconds timeout);
+    IDeviceReader& Device() const { return *Source; }
+    const std::shared_ptr<IDeviceReader>& SharedDevice() const { return Source; }
+
+private:
+    struct Worker;
+    std::shared_ptr<IDeviceReader> Source;
+    std::shared_ptr<Worker> Current;
+};
+
+}  // namespace vm

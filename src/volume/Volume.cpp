@@ -1,0 +1,387 @@
+#include "volume/Volume.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <set>
+#include <strings.h>
+#include <thread>
+#include <sys/statvfs.h>
+
+#include "app/Log.h"
+#include "app/Settings.h"
+#include "platform/SysBlock.h"
+#include "platform/TextConvert.h"
+
+namespace vm {
+namespace {
+
+std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
+std::uint32_t Le32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
+}
+std::uint64_t Le64(const std::uint8_t* p) { return Le32(p) | (std::uint64_t(Le32(p + 4)) << 32); }
+
+// Largest read in one call: the byte count must fit the 32-bit result.
+constexpr std::uint64_t kMaxSectorsPerRead = (0xFFFFFFFFull / kSectorSize);
+
+bool ValidFsSectorSize(std::uint32_t v) { return v >= 512 && v <= 4096 && (v & (v - 1)) == 0; }
+
+std::string SystemErrorText(int err) { return std::strerror(err); }
+
+}  // namespace
+
+DeviceOpener DefaultDeviceOpener() {
+    return [](const std::string& path, int* error) -> std::shared_ptr<IDeviceReader> {
+        return CDeviceFile::Open(path, error);
+    };
+}
+
+CVolume::CVolume(std::int32_t kind)
+    : pFileSystem(std::make_unique<CFileSystem>(this)), pParent(this), VolumeKind(kind), Opener(DefaultDeviceOpener()) {
+    RootItem.Flags = FI_DRIVE;
+    RootItem.ParentId = std::uint32_t(ID_COMPUTER);
+    RootItem.Name = reinterpret_cast<const char*>(this);
+    RootItem.Size = 0;
+    if (kind == VK_PHYSICAL) DriveType = 3;
+    if (kind == VK_IMAGE) DriveType = 7;
+}
+
+CVolume::~CVolume() {
+    Close();
+    FoundTree.Clear();
+}
+
+void CVolume::AttachTo(CVolume* parent) {
+    if (!parent || parent == this) return;
+    pParent = parent;
+    if (std::find(parent->Children.begin(), parent->Children.end(), this) == parent->Children.end())
+        parent->Children.push_back(this);
+    RootItem.ParentId = parent->VolumeKind == VK_PHYSICAL ? RootItem.ParentId : parent->RootItem.Id;
+    Opener = parent->Opener;
+}
+
+const std::string& CVolume::GetDevicePath() {
+    if (VolumeKind == VK_VIRTUAL || VolumeKind == VK_FOUND) {
+        if (CVolume* p = GetParent()) DevicePath = p->GetDevicePath();
+    }
+    if (VolumeKind == VK_PHYSICAL) RootPath = DevicePath;
+    return DevicePath;
+}
+
+bool CVolume::OpenDrive() {
+    try {
+        std::lock_guard<std::mutex> g(ReadLock);
+        if (hDevice) return true;
+        std::string path;
+        if (VolumeKind == VK_VIRTUAL || VolumeKind == VK_FOUND) {
+            CVolume* p = GetParent();
+            if (!p) return false;
+            path = p->GetDevicePath();
+        } else {
+            path = GetDevicePath();
+        }
+        int err = 0;
+        std::shared_ptr<IDeviceReader> dev = Opener ? Opener(path, &err) : nullptr;
+        if (!dev) {
+            Log().Error("Can't open volume '%s', System Error: %s", path, SystemErrorText(err ? err : ENODEV));
+            return false;
+        }
+        hDevice = std::make_unique<CTimedReader>(std::move(dev));
+        return true;
+    } catch (...) {
+        Log().Error("OpenDrive except");
+        return IsOpen();
+    }
+}
+
+void CVolume::Close() {
+    try {
+        FlushReadFailures();
+        std::lock_guard<std::mutex> g(ReadLock);
+        hDevice.reset();
+    } catch (...) {
+        Log().Notice("CVolume::Close except");
+    }
+}
+
+bool CVolume::IsOpen() const {
+    std::lock_guard<std::mutex> g(ReadLock);
+    return hDevice != nullptr;
+}
+
+std::shared_ptr<IDeviceReader> CVolume::Device() const {
+    std::lock_guard<std::mutex> g(ReadLock);
+    return hDevice ? hDevice->SharedDevice() : nullptr;
+}
+
+void CVolume::NoteFailedRead(std::uint64_t position, std::uint64_t bytes, std::uint32_t attempt) {
+    // A failing disk fails run after run of neighbouring reads: the first failure of a run is
+    // logged at once, the rest are counted and reported as one line when the run ends.
+    if (Failures.Reads && position >= Failures.First && position <= Failures.End) {
+        Failures.End = std::max(Failures.End, position + bytes);
+        ++Failures.Reads;
+        return;
+    }
+    FlushReadFailures();
+    Log().Error(BuiltinString(172), GetDisplayName(), position, attempt);
+    Failures = {position, position + bytes, 1};
+}
+
+void CVolume::NoteGoodRead() {
+    if (Failures.Reads) FlushReadFailures();
+}
+
+void CVolume::FlushReadFailures() {
+    if (Failures.Reads > 1)
+        Log().Error("Volume %s: positions %I64d to %I64d not read (%d failed reads)", GetDisplayName(), Failures.First,
+                    Failures.End - 1, Failures.Reads);
+    Failures = {};
+}
+
+std::uint32_t CVolume::ReadSectors(void* buffer, std::uint64_t first, std::uint64_t count) {
+    if (count == 0 || !buffer) return 0;
+    if (!IsOpen() && !OpenDrive()) return 0;
+    std::lock_guard<std::mutex> g(ReadLock);
+    if (!hDevice) return 0;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    const std::uint64_t asked = std::min(count, kMaxSectorsPerRead);
+    std::uint64_t n = asked;
+    if (TotalSectors) {
+        // Never read past the volume's end (a found volume reads through its parent).
+        n = first >= TotalSectors ? 0 : std::min(n, TotalSectors - first);
+    }
+    const std::size_t want = std::size_t(n * kSectorSize);
+    const std::uint64_t position = first * kSectorSize + StartOffset;
+    std::size_t got = 0;
+    bool failed = n == 0, atEnd = false;
+    std::uint32_t failedAttempt = 0;
+    const auto timeout = std::chrono::milliseconds(n * kSectorSize);
+    for (std::uint32_t attempt = 0; !failed && attempt <= ReadRetriesSetting(); ++attempt) {
+        if (attempt > 0 && RetryPauseSetting())
+            std::this_thread::sleep_for(std::chrono::milliseconds(RetryPauseSetting()));
+        ReadResult r = hDevice->Read(position, out, want, timeout);
+        if (r.TimedOut) Log().Error("Read Timeout!");
+        if (r.TimedOut || (r.Bytes == 0 && r.Error)) {
+            got = 0;
+            failed = true;
+            failedAttempt = attempt;
+            break;
+        }
+        got = r.Bytes;
+        atEnd = r.AtEnd;
+        if (got == want || atEnd) break;
+    }
+    std::memset(out + got, 0, std::size_t(asked * kSectorSize) - got);
+    if (failed || got == 0) {
+        if (n) NoteFailedRead(position, want, failedAttempt);
+        return 0;
+    }
+    NoteGoodRead();
+    if (got < want && !atEnd)
+        Log().Error("Volume %s: bytes %I64d to %I64d not read, filled with zeros", GetDisplayName(), position + got,
+                    position + want - 1);
+    return std::uint32_t(got);
+}
+
+std::uint32_t CVolume::FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length) {
+    if (length == 0) return 0;
+    const std::uint64_t first = (item.DataOffset + offset) / kSectorSize;
+    try {
+        const std::uint64_t count = (std::uint64_t(length) + kSectorSize - 1) / kSectorSize;
+        std::uint32_t got;
+        if (length % kSectorSize == 0) {
+            got = ReadSectors(buffer, first, count);
+        } else {
+            // The caller's buffer holds `length` bytes: read the whole sectors aside.
+            std::vector<std::uint8_t> whole(std::size_t(count * kSectorSize));
+            got = ReadSectors(whole.data(), first, count);
+            std::memcpy(buffer, whole.data(), std::min<std::size_t>(length, whole.size()));
+        }
+        if (got == 0) {
+            Log().Error("CVolume::FileRead: Can't read sector at: %I64d", first);
+            return 0;
+        }
+        return std::min(got, length);
+    } catch (...) {
+        Log().Error("CVolume::FileRead.Except read sector at: %I64d", first);
+        return 0;
+    }
+}
+
+std::uint32_t CVolume::ReadItem(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length) {
+    try {
+        if (pFileSystem && AnalyserReadsItems(pFileSystem->TypeCode))
+            return pFileSystem->FileRead(item, buffer, offset, length);
+        return FileRead(item, buffer, offset, length);
+    } catch (...) {
+        return 0;
+    }
+}
+
+bool CVolume::ReadBootSector() {
+    try {
+        if (ReadSectors(BootSector, 0, 2) != 0) return true;
+    } catch (...) {
+    }
+    Log().Error(BuiltinString(173), GetDisplayName());
+    return false;
+}
+
+void CVolume::ApplyFatBootSector(std::uint32_t serialAt, std::uint32_t labelAt) {
+    std::uint32_t serial = Le32(BootSector + serialAt);
+    if (serial) SerialNumber[0] = serial;
+    if (Label.empty()) Label = Trim(OemToUtf8(BootSector + labelAt, 11));
+    if (TotalSectors == 0) {
+        std::uint64_t total = Le32(BootSector + 32);
+        if (total == 0) total = Le16(BootSector + 19);
+        if (total == 0)
+            Log().Error("boot_fat16->BPB.Large_Sectors == 0 && boot_fat16->BPB.Small_Sectors == 0");
+        TotalSectors = total * (FsBytesPerSector / kSectorSize);
+    }
+}
+
+void CVolume::ApplyClusterGeometry() {
+    // Cluster sizes come from the file system's own sector size (a 4096-byte-sector volume has
+    // 4096-byte clusters even when read from an image); every count stays in 512-byte units.
+    const std::uint8_t raw = BootSector[13];
+    std::uint64_t bytesPerCluster = 0;
+    const std::uint32_t code = pFileSystem->TypeCode;
+    if (code == 0 || raw == 0) return;
+    if (code == FS_NTFS && raw >= 0x80) {
+        unsigned shift = 256u - raw;
+        if (shift <= 12) bytesPerCluster = std::uint64_t(FsBytesPerSector) << shift;
+    } else if ((raw & (raw - 1)) == 0) {
+        bytesPerCluster = std::uint64_t(FsBytesPerSector) * raw;
+    }
+    if (bytesPerCluster == 0 || bytesPerCluster > 2 * 1024 * 1024) {
+        Log().Error("Volume %s: boot sector gives an invalid cluster size (%d sectors per cluster)", GetDisplayName(),
+                    raw);
+        return;
+    }
+    SectorsPerCluster = std::uint32_t(bytesPerCluster / kSectorSize);
+}
+
+std::int32_t CVolume::ParseBootSector() {
+    if (!ReadBootSector()) return E_FAIL_RESULT;
+    try {
+        std::memcpy(OemName, BootSector + 3, 8);
+        std::uint32_t detected = CFileSystem::DetectType(BootSector);
+        if (detected) pFileSystem->TypeCode = detected;
+        const std::uint32_t code = pFileSystem->TypeCode;
+        std::uint32_t bps = Le16(BootSector + 11);
+        FsBytesPerSector = ValidFsSectorSize(bps) ? bps : kSectorSize;
+        if (code != 0 && bps != 0 && !ValidFsSectorSize(bps))
+            Log().Error("Volume %s: boot sector gives an invalid sector size (%d bytes)", GetDisplayName(), bps);
+        if (code == FS_NTFS || IsFatTypeCode(code) || code == 134 || code == 135 || code == 139 || code == 140) {
+            ApplyClusterGeometry();
+            if (ValidFsSectorSize(bps)) BytesPerSector = bps;
+        }
+        if (VolumeKind == VK_IMAGE) {
+            if (auto dev = Device()) {
+                TotalBytes = dev->SizeBytes();
+                if (TotalBytes) TotalSectors = TotalBytes / kSectorSize;
+            }
+        }
+        switch (code) {
+            case 1: case 4: case 6: case 14: case 17: case 134:
+                ApplyFatBootSector(39, 43);
+                break;
+            case 11: case 12: case 139: case 140:
+                ApplyFatBootSector(67, 71);
+                break;
+            case 7: case 135:
+                if (Le32(BootSector + 76)) {
+                    SerialNumber[0] = Le32(BootSector + 72);
+                    SerialNumber[1] = Le32(BootSector + 76);
+                }
+                if (TotalSectors == 0) {
+                    std::uint64_t total = Le64(BootSector + 0x28);
+                    if (total < (1ull << 48)) TotalSectors = total * (FsBytesPerSector / kSectorSize);
+                }
+                break;
+            default:
+                break;
+        }
+        if (TotalBytes == 0 && TotalSectors != 0) TotalBytes = TotalSectors * kSectorSize;
+        BytesPerCluster = SectorsPerCluster * kSectorSize;
+        if (TotalSectors != 0 && SectorsPerCluster != 0) TotalClusters = TotalSectors / SectorsPerCluster;
+    } catch (...) {
+    }
+    return 1;
+}
+
+const std::string& CVolume::GetDisplayName() {
+    switch (VolumeKind) {
+        case VK_PHYSICAL:
+            DisplayName = Description;
+            break;
+        case VK_LOGICAL: {
+            std::string name = Letter ? std::string(1, Letter) + ":" : KernelName;
+            std::string label = Trim(Label);
+            DisplayName = label.empty() ? name : name + " (" + label + ")";
+            break;
+        }
+        case VK_VIRTUAL:
+        case VK_FOUND:
+            DisplayName = Format("Volume at: %I64d", StartOffset);
+            break;
+        case VK_IMAGE: {
+            std::size_t slash = DevicePath.find_last_of('/');
+            DisplayName = slash == std::string::npos ? DevicePath : DevicePath.substr(slash + 1);
+            break;
+        }
+        default:
+            break;
+    }
+    return DisplayName;
+}
+
+std::size_t CVolume::GetItemPath(const FoundItem& item, std::string& out) const {
+    const std::string prefix = Letter ? std::string(1, Letter) + ":\\" : "\\";
+    const std::int32_t rootId = FoundTree.RootId;
+    if (item.SignedId() == rootId) {
+        out = prefix;
+        return out.size();
+    }
+    std::string path;
+    std::set<const FoundItem*> visited;
+    std::int32_t next = item.SignedParentId();
+    for (;;) {
+        // A parent is a folder: a deleted file may carry the id (first cluster) of a live folder.
+        const FoundItem* node = nullptr;
+        std::intptr_t cursor = -1;
+        while (FoundItem* f = FoundTree.FindById(next, cursor))
+            if (f->Is(FI_FOLDER) || f->Is(FI_DRIVE)) {
+                node = f;
+                break;
+            }
+        if (!node || !visited.insert(node).second) break;
+        if (node->SignedId() == rootId || node->Id == node->ParentId || node->Is(FI_DRIVE)) {
+            path = prefix + path;
+            break;
+        }
+        path = std::string(node->NameOrEmpty()) + "\\" + path;
+        if (node->SignedId() < 0) break;
+        next = node->SignedParentId();
+    }
+    out = path;
+    return out.size();
+}
+
+int CVolume::GetFileSystemFamily() const {
+    const std::uint32_t code = pFileSystem ? pFileSystem->TypeCode : 0;
+    if (IsFatTypeCode(code)) return 0;
+    return code == FS_NTFS ? 1 : 2;
+}
+
+const std::string& CVolume::GetFileSystemName() {
+    if (strcasecmp(pFileSystem->TypeName.c_str(), "Unknown") == 0) {
+        std::uint32_t code = pFileSystem->TypeCode ? pFileSystem->TypeCode : CFileSystem::DetectType(BootSector);
+        pFileSystem->SetTypeName(code);
+    }
+    return pFileSystem->TypeName;
+}
+
+}  // namespace vm

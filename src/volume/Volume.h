@@ -1,0 +1,153 @@
+#pragma once
+// One drive of any kind (whole disk, partition, image file, found volume, virtual drive): the
+// one object through which the program reads it, with what is known about it, its file-system
+// analyser, its cluster map and its found items. Reads are always in 512-byte sectors counted
+// from the volume's own first byte; nothing is ever written to a drive.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "filesystem/BitArray.h"
+#include "filesystem/FileSystem.h"
+#include "filesystem/FoundItem.h"
+#include "filesystem/FoundTree.h"
+#include "platform/DeviceReader.h"
+
+namespace vm {
+
+enum VolumeKind : std::int32_t {
+    VK_PHYSICAL = 1,
+    VK_LOGICAL = 2,
+    VK_VIRTUAL = 4,
+    VK_IMAGE = 8,
+    VK_FOUND = 16,
+    VK_COMPUTER = 32,
+    VK_RECYCLE_BIN = 64,
+};
+
+enum VolumeState : std::int32_t { VS_QUERYING = -1, VS_NOT_READY = 0, VS_READY = 1, VS_ANALYSING = 2 };
+
+constexpr std::int32_t ID_COMPUTER = -12;
+constexpr std::uint32_t kSectorSize = 512;
+constexpr std::int32_t E_FAIL_RESULT = std::int32_t(0x80004005);
+
+struct PartitionInformation {
+    std::uint64_t StartingOffset = 0;
+    std::uint64_t PartitionLength = 0;
+    std::uint32_t HiddenSectors = 0;
+    std::uint32_t PartitionNumber = 0;
+    std::uint8_t PartitionType = 0;
+    std::uint8_t BootIndicator = 0;
+    std::uint8_t RecognizedPartition = 0;
+    std::uint8_t RewritePartition = 0;
+};
+
+struct DriveLayout {
+    std::uint32_t PartitionCount = 0;
+    std::uint32_t Signature = 0;
+    PartitionInformation PartitionEntry[4];
+};
+
+// Opens a device path read-only; null with errno in *error on failure. Tests put a fault
+// injector here.
+using DeviceOpener = std::function<std::shared_ptr<IDeviceReader>(const std::string& path, int* error)>;
+DeviceOpener DefaultDeviceOpener();
+
+class CVolume {
+public:
+    explicit CVolume(std::int32_t kind);
+    virtual ~CVolume();
+    CVolume(const CVolume&) = delete;
+    CVolume& operator=(const CVolume&) = delete;
+
+    // Reads count sectors from `first` into buffer (count * 512 bytes). Returns the bytes read;
+    // a short read leaves the unread rest of the buffer zero-filled.
+    virtual std::uint32_t ReadSectors(void* buffer, std::uint64_t first, std::uint64_t count);
+    std::uint32_t FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length);
+    std::uint32_t ReadItem(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length);
+
+    bool OpenDrive();
+    void Close();
+    bool IsOpen() const;
+    const std::string& GetDevicePath();
+    // Fills size, geometry, layout, label and state of a disk or partition.
+    CVolume& QueryInformation();
+    bool ReadBootSector();
+    std::int32_t ParseBootSector();
+    const std::string& GetDisplayName();
+    CVolume* GetParent() const { return pParent == this ? nullptr : pParent; }
+    // The folder that holds the item, in the system's form ("\" or "X:\", backslashes, ending
+    // with one); its length is returned.
+    std::size_t GetItemPath(const FoundItem& item, std::string& out) const;
+    int GetFileSystemFamily() const;
+    const std::string& GetFileSystemName();
+
+    // The volume lies on `parent` (a found volume on the searched drive, a partition on its disk).
+    void AttachTo(CVolume* parent);
+    void SetDeviceOpener(DeviceOpener opener) { Opener = std::move(opener); }
+    const DeviceOpener& GetDeviceOpener() const { return Opener; }
+    // The reader of the open device, or null.
+    std::shared_ptr<IDeviceReader> Device() const;
+    // Reports runs of unreadable positions that are still open (also done by Close).
+    void FlushReadFailures();
+
+    // What is known about the volume.
+    std::uint8_t BootSector[1024] = {};
+    std::string DevicePath;
+    std::string RootPath;
+    std::unique_ptr<CFileSystem> pFileSystem;
+    CFoundTree FoundTree;
+    CBitArray ClusterMap;
+    FoundItem RootItem;
+    CVolume* pParent;
+    std::vector<CVolume*> Children;
+    std::int32_t DriveType = 0;
+    std::int32_t VolumeKind;
+    std::uint64_t TotalBytes = 0;
+    std::uint64_t FreeBytes = 0;
+    std::atomic<std::int32_t> State{VS_NOT_READY};
+    char Letter = 0;
+    std::string Description;
+    std::string DisplayName;
+    std::string Label;
+    std::uint8_t OemName[16] = {};
+    std::uint32_t SerialNumber[2] = {0, 0};  // low, high (NTFS only)
+    std::uint32_t SectorsPerCluster = 1;     // in 512-byte units
+    std::uint32_t BytesPerSector = 512;      // as the device or file system reports it; for display
+    std::uint32_t BytesPerCluster = 512;
+    std::uint64_t TotalSectors = 0;          // in 512-byte units
+    std::uint64_t TotalClusters = 0;
+    std::uint64_t StartOffset = 0;
+    DeviceGeometry Geometry;
+    DriveLayout Layout;
+    std::int32_t DeviceType = -1, DeviceNumber = -1, PartitionNumber = -1;
+    std::int32_t FsFolders = 0, FsFiles = 0, SectorFolders = 0, SectorFiles = 0;
+    std::int32_t LostDrivesOnly = 0;
+    // Linux names of a block device: "sda", "sda1", and the disk's name for a partition.
+    std::string KernelName;
+    std::string DiskName;
+
+private:
+    struct FailureRun {
+        std::uint64_t First = 0, End = 0;  // byte range of the reads that failed
+        std::uint32_t Reads = 0;
+    };
+    void NoteFailedRead(std::uint64_t position, std::uint64_t bytes, std::uint32_t attempt);
+    void NoteGoodRead();
+    void QueryPhysicalDrive();
+    void QueryLogicalDrive();
+    void ApplyFatBootSector(std::uint32_t serialAt, std::uint32_t labelAt);
+    void ApplyClusterGeometry();
+
+    mutable std::mutex ReadLock;  // one reader of the volume at a time
+    std::unique_ptr<CTimedReader> hDevice;
+    DeviceOpener Opener;
+    FailureRun Failures;
+    std::uint32_t FsBytesPerSector = 512;
+};
+
+}  // namespace vm

@@ -151,3 +151,11 @@ private:
 };
 
 }  // namespace vm
+
+namespace vm {
+// The serial number as the drive's properties show it: high and low half in hexadecimal one
+// after the other when the high half is set, else the low half; empty when the low half is 0.
+std::string SerialNumberText(const CVolume& volume);
+// "physical drive", "logical drive", "virtual drive", "image file", "found volume".
+const char* VolumeKindName(std::int32_t kind);
+}  // namespace vm

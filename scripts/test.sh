@@ -29,7 +29,7 @@ for target in build-fuzz/fuzz/*_fuzz; do
   corpus=$root/fuzz/corpus/$name
   work=$(mktemp -d)
   [ -d "$corpus" ] && cp -r "$corpus"/. "$work"/
-  "$target" -max_total_time="${FUZZ_SECONDS:-20}" -rss_limit_mb=4096 -print_final_stats=0 "$work" 2>&1 | tail -n 2
+  "$target" -max_total_time="${FUZZ_SECONDS:-20}" -rss_limit_mb=4096 -detect_leaks=0 -print_final_stats=0 "$work" 2>&1 | tail -n 2
   rm -rf "$work"
 done
 

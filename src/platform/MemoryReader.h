@@ -23,6 +23,7 @@ public:
         return r;
     }
     std::uint64_t SizeBytes() const override { return Bytes.size(); }
+    bool CanHang() const override { return false; }
 
 private:
     std::vector<std::uint8_t> Bytes;

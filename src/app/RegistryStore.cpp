@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "app/Log.h"
+#include "platform/Utf16.h"
 
 namespace vm {
 namespace {
@@ -38,38 +39,6 @@ constexpr const char* kSchema =
 locale_t FoldLocale() {
     static locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
     return loc;
-}
-
-std::size_t DecodeUtf8(const std::string& s, std::size_t i, char32_t* cp) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (len == 0 || i + len > s.size()) return 0;
-    char32_t v = len == 1 ? c : (c & (0x7F >> len));
-    for (int k = 1; k < len; ++k) {
-        unsigned char cc = static_cast<unsigned char>(s[i + k]);
-        if ((cc & 0xC0) != 0x80) return 0;
-        v = (v << 6) | (cc & 0x3F);
-    }
-    *cp = v;
-    return std::size_t(len);
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 std::string Fold(const std::string& name) {

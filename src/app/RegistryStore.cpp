@@ -92,13 +92,13 @@ public:
         return *this;
     }
     CStatement& Bind(int i, const std::string& v) {
-        if (Stmt) sqlite3_bind_text(Stmt, i, v.data(), int(v.size()), SQLITE_TRANSIENT);
+        if (Stmt) sqlite3_bind_text64(Stmt, i, v.data(), v.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
         return *this;
     }
     CStatement& Bind(int i, const std::vector<std::uint8_t>& v) {
         // A zero-length blob must still be a blob, not NULL.
         static const std::uint8_t kEmpty = 0;
-        if (Stmt) sqlite3_bind_blob(Stmt, i, v.empty() ? &kEmpty : v.data(), int(v.size()), SQLITE_TRANSIENT);
+        if (Stmt) sqlite3_bind_blob64(Stmt, i, v.empty() ? &kEmpty : v.data(), v.size(), SQLITE_TRANSIENT);
         return *this;
     }
     // SQLITE_ROW, SQLITE_DONE or an error code.

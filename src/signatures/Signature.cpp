@@ -22,6 +22,8 @@ bool IsSearchKind(std::uint32_t kind) { return kind == SC_SEARCH || kind == SC_S
 std::uint16_t DefaultLength(std::uint32_t kind) {
     if (IsValueKind(kind)) return std::uint16_t(ValueWidth(kind));
     if (IsMaskedKind(kind)) return std::uint16_t(kMaskedAreaSize);
+    if (kind == SC_BYTE_RANGE) return 2;  // low and high bound
+    if (kind == SC_WORD_RANGE) return 4;
     return 0;
 }
 

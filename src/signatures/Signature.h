@@ -28,7 +28,8 @@ unsigned ValueWidth(std::uint32_t kind);
 bool IsValueKind(std::uint32_t kind);
 bool IsMaskedKind(std::uint32_t kind);
 bool IsSearchKind(std::uint32_t kind);
-// The `Length` a condition of that kind gets when it is created with length 0.
+// The `Length` a condition of that kind gets when it is created with length 0: the width of a
+// value kind, two bounds for a range kind, the whole area of a masked kind, else 0.
 std::uint16_t DefaultLength(std::uint32_t kind);
 
 // Positions tested by the search kinds: p + i for i from 0 to kSearchSpan - Length.

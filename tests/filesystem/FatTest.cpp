@@ -675,3 +675,15 @@ TEST_F(FatDamage, UnreadableFirstFatIsTakenFromTheSecond) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FatAnalyser, StopsWhenTheRunEndsAndKeepsWhatItFiled) {
+    if (!vmtest::HaveFixture("fat16.img")) GTEST_SKIP() << "no fixture fat16.img";
+    Drive d(vmtest::FixturePath("fat16.img"));
+    d.Fs->SetRunCheck([&d] { return d.Fs->Items().size() < 5; });
+    d.Fs->Analyse();
+    EXPECT_EQ(d.Fs->Items().size(), 5u);
+}
+
+}  // namespace

@@ -27,7 +27,7 @@ std::vector<DriveTreeNode> CLocalComputer::BuildDriveTree(RecycleBinPlacement re
     std::vector<DriveTreeNode> nodes;
     auto add = [&](CVolume& v, std::int32_t parentId) {
         v.RootItem.ParentId = std::uint32_t(parentId);
-        nodes.push_back({&v, v.RootItem.SignedId(), parentId, DriveImage(v)});
+        nodes.push_back({v.weak_from_this().lock(), &v, v.RootItem.SignedId(), parentId, DriveImage(v)});
     };
     add(ComputerNode, ID_COMPUTER);
     if (recycleBin == RecycleBinPlacement::TopLevel) add(RecycleBinNode, ID_COMPUTER);
@@ -43,7 +43,7 @@ std::vector<DriveTreeNode> CLocalComputer::BuildDriveTree(RecycleBinPlacement re
             }
         add(*v, parent);
         if (recycleBin == RecycleBinPlacement::UnderEachLogicalDrive)
-            nodes.push_back({&RecycleBinNode, ID_RECYCLE_BIN, v->RootItem.SignedId(), DriveImage(RecycleBinNode)});
+            nodes.push_back({nullptr, &RecycleBinNode, ID_RECYCLE_BIN, v->RootItem.SignedId(), DriveImage(RecycleBinNode)});
     }
     for (const auto& v : items)
         if (v->VolumeKind == VK_IMAGE) add(*v, ID_COMPUTER);

@@ -23,8 +23,11 @@ constexpr std::int32_t ID_RECYCLE_BIN = -17;
 // Where the drive tree puts the recycle-bin node.
 enum class RecycleBinPlacement { TopLevel, UnderEachLogicalDrive, None };
 
-// One node of the drive tree, in display order.
+// One node of the drive tree, in display order. `Hold` keeps a listed drive alive while a view
+// shows the node, so a rescan on another thread (a device change) never frees a drive under it;
+// it is empty for the computer and recycle-bin nodes, which live as long as the drive list.
 struct DriveTreeNode {
+    std::shared_ptr<CVolume> Hold;
     CVolume* Volume;
     std::int32_t Id;
     std::int32_t ParentId;

@@ -88,9 +88,9 @@ void CVolumesList::SetDeviceOpener(DeviceOpener opener) {
     Opener = std::move(opener);
 }
 
-std::int32_t CVolumesList::Rescan() {
+std::int32_t CVolumesList::Rescan(bool keepShownResults) {
     std::lock_guard<std::mutex> r(RescanLock);
-    Enumerate(true);
+    Enumerate(true, keepShownResults);
     // After the time-out the enumeration goes on in the background; the caller shows what is there.
     hEnumThread.WaitFor(kRescanWait);
     return 0;
@@ -161,11 +161,12 @@ void CVolumesList::Reconcile() {
     }
 }
 
-std::int32_t CVolumesList::Enumerate(bool inThread) {
+std::int32_t CVolumesList::Enumerate(bool inThread, bool keepShownResults) {
     if (inThread) {
-        if (!hEnumThread.Alive()) hEnumThread.Start([this] { Enumerate(false); });
+        if (!hEnumThread.Alive()) hEnumThread.Start([this, keepShownResults] { Enumerate(false, keepShownResults); });
         return 1;
     }
+    const CVolume* shown = keepShownResults ? Owner.DisplayedVolume.load() : nullptr;
     std::lock_guard<std::mutex> e(EnumLock);
     std::vector<std::shared_ptr<CVolume>> previous;
     {
@@ -177,7 +178,7 @@ std::int32_t CVolumesList::Enumerate(bool inThread) {
     {
         std::lock_guard<std::mutex> g(Lock);
         for (const auto& v : previous)
-            if (!SurvivesRescan(*v) && v->InUse())
+            if (!SurvivesRescan(*v) && (v->InUse() || (v.get() == shown && v->FoundTree.Count() > 0)))
                 for (CVolume* p = v.get(); p && !SurvivesRescan(*p) && inUse.insert(p).second; p = p->GetParent()) {
                 }
     }
@@ -231,7 +232,7 @@ std::int32_t CVolumesList::OnDeviceChange(std::uint32_t event, const std::vector
     if (names.empty()) return 0;
     if (event == DBT_DEVICEARRIVAL) {
         for (const auto& n : names) Log().MessageId(180, n);
-        Rescan();
+        Rescan(true);
     } else if (event == DBT_DEVICEREMOVECOMPLETE) {
         for (const auto& n : names) Log().MessageId(181, n);
     } else {

@@ -41,11 +41,13 @@ public:
     bool Contains(const CVolume* volume) const;
     std::vector<std::shared_ptr<CVolume>> Snapshot() const;
 
-    // Rebuilds the list on the enumeration thread and waits for it, at most 15000 ms.
-    std::int32_t Rescan();
+    // Rebuilds the list on the enumeration thread and waits for it, at most 15000 ms. With
+    // keepShownResults the drive whose found items are shown keeps them (a device arrival must
+    // not discard an analysis).
+    std::int32_t Rescan(bool keepShownResults = false);
     // true: starts the enumeration thread (1 when started); false: enumerates on the calling
     // thread and returns the number of entries.
-    std::int32_t Enumerate(bool inThread);
+    std::int32_t Enumerate(bool inThread, bool keepShownResults = false);
     // A block device came (DBT_DEVICEARRIVAL) or went (DBT_DEVICEREMOVECOMPLETE); `names` are
     // the kernel names of the devices concerned.
     std::int32_t OnDeviceChange(std::uint32_t event, const std::vector<std::string>& names);

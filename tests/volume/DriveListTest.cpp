@@ -190,6 +190,8 @@ TEST(DriveList, DriveTreeOrderAndParents) {
         EXPECT_EQ(nodes[i].Image, want[i].image) << i;
     }
     EXPECT_EQ(nodes.back().Volume, found.get());
+    EXPECT_EQ(nodes.back().Hold, found);
+    EXPECT_FALSE(nodes[0].Hold);
     EXPECT_EQ(nodes[4].Id, ByPath(c, "/dev/fakea1")->RootItem.SignedId());
 
     // Rebuilding gives no new ids; the recycle bin can sit under every partition instead.
@@ -210,11 +212,17 @@ TEST(DriveList, DeviceChangesLogRescanAndNotify) {
     c.Volumes.Enumerate(false);
     Sink().Clear();
     LogMark mark;
+    // The user looks at results of fakea and plugs in a stick to recover onto.
+    auto shown = c.Volumes.Snapshot()[0];
+    shown->FoundTree.Insert(&shown->RootItem, false);
+    c.DisplayedVolume = shown.get();
 
     m.AddDisk("fakec", 64, {"fakec1"});
     c.Volumes.OnDeviceChange(DBT_DEVICEARRIVAL, {"fakec", "fakec1"});
     EXPECT_EQ(mark.Count("Volume fakec1: Medium connected!"), 1);
     EXPECT_EQ(c.Volumes.GetCount(), 3);
+    EXPECT_EQ(c.Volumes.Snapshot()[0], shown);
+    EXPECT_EQ(c.DisplayedVolume.load(), shown.get());
     m.RemoveDisk("fakec");
     c.Volumes.OnDeviceChange(DBT_DEVICEREMOVECOMPLETE, {"fakec1"});
     EXPECT_EQ(mark.Count("Drive fakec1: Medium removed!"), 1);
@@ -225,6 +233,10 @@ TEST(DriveList, DeviceChangesLogRescanAndNotify) {
     EXPECT_EQ(posts[0].wParam, DBT_DEVICEARRIVAL);
     EXPECT_EQ(posts[1].wParam, DBT_DEVICEREMOVECOMPLETE);
     EXPECT_FALSE(posts[0].sent);
+    // The user's own rescan replaces every disk.
+    c.Volumes.Rescan();
+    EXPECT_NE(c.Volumes.Snapshot()[0], shown);
+    EXPECT_EQ(c.DisplayedVolume.load(), &c.ComputerNode);
 }
 
 TEST(DeviceMonitor, ReportsWhatCameAndWent) {

@@ -331,6 +331,19 @@ TEST(Catalogue, TypeOfItemByTypeAndByExtension) {
     EXPECT_EQ(c.GroupTitle(-16), nullptr) << "the System rows have no group";
 }
 
+TEST(Catalogue, TypeBeyondSixteenBitsIsNotFoundUnderACutIdentifier) {
+    FileTypeCatalogue c;
+    c.AddType(-144, 70000 - 65536, nullptr, "small", "s", "SML");  // 4464
+    c.AddType(-144, 70000, nullptr, "big", "b", "BIG;SML2");
+    c.BuildExtensionMap();
+    FoundItem item;
+    item.Name = "a.big";
+    EXPECT_EQ(c.TypeOfItem(item), nullptr);
+    EXPECT_EQ(item.FileType, 0) << "nothing written that would name type 4464";
+    EXPECT_EQ(c.FindType(4464)->NamePrefix, "s");
+    EXPECT_EQ(c.DescriptorOfExtension("big")->TypeId, 70000);
+}
+
 TEST(Catalogue, PublishedLookupsFollowEditsAndStayValid) {
     FileTypeCatalogue c;
     c.BuildDefaultGroups();

@@ -156,7 +156,7 @@ public:
     DeviceGeometry Geometry;
     DriveLayout Layout;
     std::int32_t DeviceType = -1, DeviceNumber = -1, PartitionNumber = -1;
-    std::int32_t FsFolders = 0, FsFiles = 0;
+    std::atomic<std::int32_t> FsFolders{0}, FsFiles{0};
     // The sector search's workers file finds concurrently.
     std::atomic<std::int32_t> SectorFolders{0}, SectorFiles{0};
     std::int32_t LostDrivesOnly = 0;

@@ -19,6 +19,7 @@ struct ScanOptions {
     bool SectorsOnly = false;
     std::string Types;                     // comma-separated type descriptions, extensions or groups
     std::optional<std::uint32_t> Threads;  // search threads
+    std::optional<std::uint32_t> BlockSize;  // bytes read at once
 };
 
 int RunInfo(const CommonOptions& common, const TargetOptions& target);

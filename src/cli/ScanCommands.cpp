@@ -93,6 +93,7 @@ int RunScan(const CommonOptions& common, const TargetOptions& target, const Scan
     std::string error;
     if (!o.Types.empty() && !ChooseTypes(o.Types, error)) return Fail(error);
     if (o.Threads) AppSettings().SetSearchThreads(*o.Threads);
+    if (o.BlockSize) AppSettings().SetSearchBlockSize(*o.BlockSize);
     CSession session;
     CVolume* volume = session.Open(target, error);
     if (!volume) return Fail(error);

@@ -60,6 +60,7 @@ int main(int argc, char** argv) {
     scanCmd->add_flag("--sectors-only", scan.SectorsOnly, "skip the file-system analysis");
     scanCmd->add_option("--types", scan.Types, "comma-separated file types or groups to look for (see 'types')");
     scanCmd->add_option("--threads", scan.Threads, "search threads (1 to 64)")->check(CLI::Range(1, 64));
+    scanCmd->add_option("--block-size", scan.BlockSize, "bytes read at once (a multiple of 512, at least a cluster)");
     json(scanCmd);
 
     CLI::App* lost = app.add_subcommand("lost", "search the drive for lost volumes (partitions and boot sectors)");

@@ -19,6 +19,8 @@ constexpr Entry kStrings[] = {
     {173, "Can't read boot sector on [%s]"},
     {174, "GetPartitionInfo error on volume [%s]"},
     {186, "Can't create temporary file"},
+    {193, "Can't allocate memory!"},
+    {194, "FAT Root directory not read!"},
     {4352, "Lost folders"},
     {4865, "lost_file_%I64d"},
     {5120, "Lost files"},

@@ -208,8 +208,9 @@ void CRecovery::SetTargetPath(const std::string& path) {
     TargetPath = path;
 }
 
-bool CRecovery::RunItems(const std::string& destination) {
+bool CRecovery::RunItems(std::string& destination) {
     LowerThreadPriority();
+    if (destination.back() != '/') destination += '/';  // in place: the setting keeps it
     for (; Current < Items.size(); ++Current) {
         if (!Running()) return false;
         RecoverItem(Items[Current], &destination);
@@ -407,6 +408,8 @@ RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& n
     if (written == 0 || end == CopyEnd::NothingRead) {
         if (end == CopyEnd::NothingRead)
             Log().Error("FileRecovery: nothing of '%s' could be read", path);
+        else if (end == CopyEnd::WriteFailed)
+            Log().Error("FileRecovery: nothing of '%s' could be written; the empty file is removed", path);
         else
             Log().Error(GetString(215), path);
         ::unlinkat(folder.Fd(), name.c_str(), 0);
@@ -428,6 +431,33 @@ RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& n
     }
 }
 
+std::uint32_t CRecovery::ReadChunk(std::uint64_t pos, std::uint32_t want) {
+    const FoundItem& item = *TargetItem;
+    std::uint8_t* buffer = Buffer.data();
+    std::uint32_t got = std::min(Volume->ReadItem(item, buffer, pos, want), want);
+    if (got == want) return want;
+    Log().Error(GetString(197), got, want);
+    // Past a read error the file is read on from the next 512-byte unit, so that one bad sector
+    // costs that sector only; what cannot be read is zeros and the rest keeps its place.
+    std::uint32_t done = got, readBytes = got, zeroFrom = got;
+    while (done < want) {
+        const std::uint32_t skipTo = std::min<std::uint32_t>(want, (done / kSectorSize + 1) * kSectorSize);
+        std::memset(buffer + done, 0, skipTo - done);
+        done = skipTo;
+        std::uint32_t n = 0;
+        if (done < want) n = std::min(Volume->ReadItem(item, buffer + done, pos + done, want - done), want - done);
+        if (n > 0 || done == want)
+            Log().Error("FileRecovery: bytes %I64d to %I64d of '%s' could not be read and are filled with zeros",
+                        pos + zeroFrom, pos + done - 1, CurrentTargetPath());
+        if (n > 0) {
+            done += n;
+            readBytes += n;
+            zeroFrom = done;
+        }
+    }
+    return readBytes;
+}
+
 CRecovery::CopyEnd CRecovery::RecoveryCycle(int fd, std::uint64_t& written) {
     const FoundItem& item = *TargetItem;
     const std::uint64_t size = item.Size;
@@ -435,16 +465,7 @@ CRecovery::CopyEnd CRecovery::RecoveryCycle(int fd, std::uint64_t& written) {
     for (std::uint64_t pos = 0; std::int64_t(pos) < std::int64_t(size); pos += kRecoveryChunk) {
         try {
             const std::uint32_t want = std::uint32_t(std::min<std::uint64_t>(kRecoveryChunk, size - pos));
-            std::uint32_t got = Volume->ReadItem(item, Buffer.data(), pos, want);
-            if (got != want) {
-                Log().Error(GetString(197), got, want);
-                got = std::min(got, want);
-                // The rest of the file keeps its place: what could not be read is zeros.
-                std::memset(Buffer.data() + got, 0, want - got);
-                Log().Error("FileRecovery: bytes %I64d to %I64d of '%s' could not be read and are filled with zeros",
-                            pos + got, pos + want - 1, CurrentTargetPath());
-            }
-            anyRead = anyRead || got > 0;
+            anyRead = ReadChunk(pos, want) > 0 || anyRead;
             int error = 0;
             const std::size_t put = WriteFully(fd, Buffer.data(), want, &error);
             written += put;

@@ -105,7 +105,7 @@ private:
     void Recovery_Thread();
     void TryOpen_Thread();
     // Runs the list; false when it was stopped before the end.
-    bool RunItems(const std::string& destination);
+    bool RunItems(std::string& destination);
     RecoveryResult RecoverOne(FoundItem* item, const std::string* destination);
     RecoveryResult RecoverFolderItem(const FoundItem& item, CTargetFolder& parent, const std::string& source);
     int SettleLostSize(FoundItem& item);
@@ -114,6 +114,8 @@ private:
     RecoveryResult FileRecovery(CTargetFolder& folder, std::string& name);
     RecoveryResult FinishFile(CTargetFolder& folder, const std::string& name, CopyEnd end, std::uint64_t written);
     CopyEnd RecoveryCycle(int fd, std::uint64_t& written);
+    // Fills Buffer with `want` bytes of the item from `pos`; returns how many could be read.
+    std::uint32_t ReadChunk(std::uint64_t pos, std::uint32_t want);
     bool Running() const { return RunFlag->load() != 0; }
     void SetTargetPath(const std::string& path);
     void OpenLastTarget();

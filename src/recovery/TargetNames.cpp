@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@ namespace {
 // Room below NAME_MAX (255 bytes) for " (nnnn)" when a name has to be numbered.
 constexpr std::size_t kMaxNameBytes = 240;
 constexpr std::size_t kMaxKeptExtension = 16;
+constexpr unsigned kMaxFolderNumber = 99;
 
 bool Unsafe(unsigned char c) { return c < 0x20 || c == 0x7F || c == '/' || c == '\\'; }
 
@@ -94,33 +96,47 @@ bool CTargetFolder::Open(const std::string& root, const std::vector<std::string>
                          int* error) {
     Reset();
     NativePath = root.empty() || root.back() != '/' ? root + '/' : root;
-    if (::mkdir(NativePath.c_str(), 0755) != 0 && errno != EEXIST) {
+    std::error_code ec;
+    std::filesystem::create_directories(NativePath, ec);  // the folder the user chose, with its parents
+    if (ec) {
         *failedAt = NativePath;
-        *error = errno;
+        *error = ec.value();
         return false;
     }
     Dir = ::open(NativePath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int failure = Dir < 0 ? errno : 0;
     for (const std::string& part : components) {
         if (Dir < 0) break;
-        // Each step is taken relative to the folder opened before it and never through a link,
-        // so nothing that appears in the destination meanwhile can lead the path elsewhere.
-        NativePath += part + '/';
-        if (::mkdirat(Dir, part.c_str(), 0755) != 0 && errno != EEXIST) {
-            failure = errno;
-            ::close(Dir);
-            Dir = -1;
-            break;
-        }
-        int next = ::openat(Dir, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        failure = next < 0 ? errno : 0;
-        ::close(Dir);
-        Dir = next;
+        failure = OpenComponent(part);
     }
     if (Dir >= 0) return true;
     *error = failure;
     *failedAt = NativePath;
     return false;
+}
+
+int CTargetFolder::OpenComponent(const std::string& part) {
+    // Each step is taken relative to the folder opened before it and never through a link, so
+    // nothing that appears in the destination meanwhile can lead the path elsewhere. Where a
+    // file (or a link) holds the name, the folder takes the first free "name (n)" instead; the
+    // same rule finds that folder again for the next item of the folder.
+    for (unsigned n = 0; n <= kMaxFolderNumber; ++n) {
+        const std::string name = n ? NumberedName(part, n) : part;
+        if (::mkdirat(Dir, name.c_str(), 0755) != 0 && errno != EEXIST) break;
+        const int next = ::openat(Dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next >= 0) {
+            ::close(Dir);
+            Dir = next;
+            NativePath += name + '/';
+            return 0;
+        }
+        if (errno != ENOTDIR && errno != ELOOP) break;
+    }
+    const int failure = errno;
+    ::close(Dir);
+    Dir = -1;
+    NativePath += part + '/';
+    return failure;
 }
 
 int CreateFolderPath(CTargetFolder& folder, const std::string& root, const std::vector<std::string>& components) {

@@ -39,6 +39,8 @@ public:
 
 private:
     void Reset();
+    // Opens (creating when missing) one folder below Dir; 0, or the errno of the failure.
+    int OpenComponent(const std::string& part);
     int Dir = -1;
     std::string NativePath;
 };

@@ -65,22 +65,26 @@ void NoteZeroFilled(ImageJob& job, std::uint64_t first, std::uint64_t end) {
         job.ZeroFilled.emplace_back(first, end);
 }
 
+// Past an unreadable sector the block is read on from the sector after it, so that one bad
+// sector costs that sector only; every sector not read is zeros.
+void SalvageBlock(ImageJob& job, std::uint8_t* buffer, std::uint64_t position, std::uint64_t count,
+                  std::uint32_t got) {
+    for (std::uint64_t done = got / kSectorSize; done < count;) {
+        std::memset(buffer + done * kSectorSize, 0, kSectorSize);
+        NoteZeroFilled(job, position + done, position + done + 1);
+        if (++done < count) done += job.pVolume->ReadSectors(buffer + done * kSectorSize, position + done, count - done) /
+                                    kSectorSize;
+    }
+}
+
 // Reads one block into `buffer`. False when the image has to end before this block.
 bool ReadImageBlock(ImageJob& job, std::uint8_t* buffer, std::uint64_t position, std::uint64_t count) {
-    const std::size_t bytes = std::size_t(count * kSectorSize);
     const std::uint32_t got = job.pVolume->ReadSectors(buffer, position, count);
     if (got == 0) {
         Log().Error(BuiltinString(191), position);
         if (!job.ContinuePastErrors) return false;
-        std::memset(buffer, 0, bytes);
-        NoteZeroFilled(job, position, position + count);
-        return true;
     }
-    if (got < bytes) {
-        // The sectors after a short read keep their places: the rest of the block is zeros.
-        std::memset(buffer + got, 0, bytes - got);
-        NoteZeroFilled(job, position + got / kSectorSize, position + count);
-    }
+    if (got < count * kSectorSize) SalvageBlock(job, buffer, position, count, got);
     return true;
 }
 

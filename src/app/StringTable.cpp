@@ -13,11 +13,14 @@ struct Entry {
 
 // Sorted by id. Add new texts in their place.
 constexpr Entry kStrings[] = {
+    {134, "Found file: %s"},
     {135, "Analysis duration: %d minute(s), %d second(s)."},
     {136, "Analysis completed. Found %d folder(s) and %d file(s)."},
     {172, "Volume %s at position %I64d not read, retry %d"},
     {173, "Can't read boot sector on [%s]"},
     {174, "GetPartitionInfo error on volume [%s]"},
+    {180, "Volume %c: Medium connected!"},
+    {181, "Drive %c: Medium removed!"},
     {183, "Recovery list is empty!"},
     {184, "Recovery started."},
     {185, "Creating recovery list."},
@@ -45,7 +48,17 @@ constexpr Entry kStrings[] = {
     {4865, "lost_file_%I64d"},
     {5120, "Lost files"},
     {5376, "lost_folder_%d"},
+    {57111, "Initializing drive %s"},
+    {57112, "Aborting..."},
+    {57113, "Operation aborted. Incomplete drive analysis!"},
+    {57114, "Clear last drive analysis information..."},
     {57118, "Folder"},
+    {57123, "Analysis of %s completed"},
+    {57211, "Analyzing file system."},
+    {57212, "Beginning file system analysis."},
+    {57214, "No file system detected! File system analysis skipped."},
+    {57311, "Analyzing drive sectors."},
+    {57313, "Starting drive sector analysis, searching for lost files."},
 };
 
 }  // namespace

@@ -181,8 +181,10 @@ bool CRecovery::Start(CVolume* volume, void (CRecovery::*worker)()) {
     // Raised before the thread starts, so that a stop asked for at once is not lost.
     RunFlag->store(1);
     WorkerRunning = true;
-    hThread = std::thread([this, worker] {
+    ++volume->Users;  // a rescan keeps the drive while its files are recovered
+    hThread = std::thread([this, worker, volume] {
         (this->*worker)();
+        --volume->Users;
         WorkerRunning = false;
     });
     return true;

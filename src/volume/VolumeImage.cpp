@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,11 +155,13 @@ void Image_Create(ImageJob& job) {
     }
     job.Total = job.pVolume->TotalSectors;
     job.Running = 1;
+    ++job.pVolume->Users;  // a rescan keeps the drive while it is copied
     std::int32_t outcome = CopyBlocks(job, fd);
     if (::close(fd) != 0 && outcome == IMG_COMPLETE) {
         Log().Error(BuiltinString(192), job.Total.load());
         outcome = IMG_WRITE_FAILED;
     }
+    --job.pVolume->Users;
     LogZeroFilled(job);
     job.Outcome = outcome;
     job.Running = 0;
@@ -194,12 +197,16 @@ std::unique_ptr<CVolume> OpenImage(const std::string& path, std::int32_t rootId)
     const bool usable = ::fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
     ::close(fd);
     if (!usable) return nullptr;
+    std::error_code ec;
+    const std::filesystem::path full = std::filesystem::absolute(path, ec);
     auto volume = std::make_unique<CVolume>(VK_IMAGE);
     volume->RootItem.Id = std::uint32_t(rootId);
-    volume->DevicePath = path;
+    volume->DevicePath = ec ? path : full.lexically_normal().string();
+    volume->RootPath = volume->DevicePath;
     if (!volume->OpenDrive()) return nullptr;
     volume->ParseBootSector();
     volume->State = VS_READY;
+    volume->Close();  // opened again by the first read
     return volume;
 }
 

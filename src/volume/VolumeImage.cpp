@@ -222,6 +222,7 @@ std::unique_ptr<CVolume> CreateVirtualDrive(CVolume& parent, std::uint64_t start
     auto volume = std::make_unique<CVolume>(VK_VIRTUAL);
     volume->RootItem.Id = std::uint32_t(rootId);
     volume->AttachTo(&parent);
+    volume->Context = parent.Context;
     volume->StartOffset = parent.StartOffset + startBytes;
     volume->TotalSectors = sizeBytes / kSectorSize;
     volume->TotalBytes = volume->TotalSectors * kSectorSize;

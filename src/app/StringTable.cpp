@@ -22,6 +22,8 @@ constexpr Entry kStrings[] = {
     {180, "Volume %c: Medium connected!"},
     {181, "Drive %c: Medium removed!"},
     {186, "Can't create temporary file"},
+    {193, "Can't allocate memory!"},
+    {194, "FAT Root directory not read!"},
     {4352, "Lost folders"},
     {4865, "lost_file_%I64d"},
     {5120, "Lost files"},

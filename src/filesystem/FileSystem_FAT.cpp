@@ -66,7 +66,7 @@ int CFileSystem_FAT::Analyse() {
     } else {
         std::vector<std::uint8_t> root;
         if (!ReadRootDirectory(root)) {
-            Log().Error(BuiltinString(194));
+            Log().Error(GetString(194));
             return 0;
         }
         ParseDirectory(root, rootId, true);
@@ -84,7 +84,7 @@ bool CFileSystem_FAT::LoadFat() {
     try {
         bytes.resize(std::size_t(std::min(FatBytesFor(L.Kind, L.ClusterLimit), L.FatBytes)));
     } catch (const std::bad_alloc&) {
-        Log().Error(BuiltinString(193));
+        Log().Error(GetString(193));
         return false;
     }
     // A part of the first copy that cannot be read is taken from the second.
@@ -101,7 +101,9 @@ bool CFileSystem_FAT::LoadFat() {
         }
         Log().Error("FAT of %s not read at sector %I64d; its clusters count as free", pVolume->GetDisplayName(), bad);
     }
+    std::lock_guard<std::mutex> g(ChainLock);
     Table.Assign(L, std::move(bytes));
+    LastChain = ChainCache{};
     return true;
 }
 

@@ -498,3 +498,14 @@ std::size_t CFoundTree::OffsetIndexCount() const {
 }
 
 }  // namespace vm
+
+namespace vm {
+
+void CFoundTree::Snapshot(std::vector<FoundItem*>& out) const {
+    std::lock_guard<std::recursive_mutex> g(Lock);
+    out.clear();
+    out.reserve(P->ById.size());
+    for (const auto& cell : P->ById) out.push_back(cell.Item);
+}
+
+}  // namespace vm

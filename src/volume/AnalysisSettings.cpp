@@ -1,20 +1,15 @@
 #include "volume/AnalysisSettings.h"
 
-#include <atomic>
+#include "app/SettingsBlock.h"
 
 namespace vm {
-namespace {
-std::atomic<bool> g_sectorScanAfterFs{false};
-std::atomic<bool> g_logFoundFiles{false};
-std::atomic<bool> g_analysisQueue{true};
-}  // namespace
 
-bool SectorScanAfterFsSetting() { return g_sectorScanAfterFs.load(); }
-void SetSectorScanAfterFs(bool on) { g_sectorScanAfterFs.store(on); }
-bool LogFoundFilesSetting() { return g_logFoundFiles.load(); }
-void SetLogFoundFiles(bool on) { g_logFoundFiles.store(on); }
-bool AnalysisQueueSetting() { return g_analysisQueue.load(); }
-void SetAnalysisQueue(bool on) { g_analysisQueue.store(on); }
-std::uint32_t SearchThreadsSetting() { return 1; }
+bool SectorScanAfterFsSetting() { return AppSettings().SectorScanAfterFs() != 0; }
+void SetSectorScanAfterFs(bool on) { AppSettings().SetSectorScanAfterFs(on ? 1 : 0); }
+bool LogFoundFilesSetting() { return AppSettings().LogFoundFiles() != 0; }
+void SetLogFoundFiles(bool on) { AppSettings().SetLogFoundFiles(on ? 1 : 0); }
+bool AnalysisQueueSetting() { return AppSettings().AnalysisQueueOption() != 0; }
+void SetAnalysisQueue(bool on) { AppSettings().SetAnalysisQueueOption(on ? 1 : 0); }
+std::uint32_t SearchThreadsSetting() { return AppSettings().SearchThreads(); }
 
 }  // namespace vm

@@ -134,10 +134,6 @@ std::shared_ptr<CVolume> CLocalComputer::AddImage(const std::string& path) {
     return volume;
 }
 
-void CLocalComputer::AddFoundVolume(CVolume& volume, const FoundItem& bootSector) {
-    if (FoundVolumeHandler) FoundVolumeHandler(volume, bootSector);
-}
-
 void CLocalComputer::ForgetDropped() {
     for (std::atomic<CVolume*>* p : {&SelectedVolume, &AnalysingVolume, &DisplayedVolume}) {
         CVolume* v = p->load();

@@ -59,9 +59,6 @@ public:
 
     // Loads a drive image file as a drive; null when the file cannot be opened.
     std::shared_ptr<CVolume> AddImage(const std::string& path);
-    // A boot sector that the sector search found on `volume` (handed to the lost-drive search).
-    void AddFoundVolume(CVolume& volume, const FoundItem& bootSector);
-    std::function<void(CVolume&, const FoundItem&)> FoundVolumeHandler;
 
     // The drive tree in display order; logical drives take the node of their disk as parent.
     std::vector<DriveTreeNode> BuildDriveTree(RecycleBinPlacement recycleBin = RecycleBinPlacement::TopLevel);

@@ -289,6 +289,9 @@ std::int32_t CVolume::ParseBootSector() {
             }
         }
         switch (code) {
+            case 0:
+                ScanPartitionTable(0, 0);
+                break;
             case 1: case 4: case 6: case 14: case 17: case 134:
                 ApplyFatBootSector(39, 43);
                 break;

@@ -113,6 +113,10 @@ public:
     // A worker, a job or a run uses the drive: a rescan keeps it.
     bool InUse() const;
 
+    // Reads the partition table at `tableSector` (and the tables it chains to) and hands every
+    // data partition that no child covers to the drive list as a found volume.
+    void ScanPartitionTable(std::uint64_t tableSector, std::uint64_t extendedStart);
+
     // The volume lies on `parent` (a found volume on the searched drive, a partition on its disk).
     void AttachTo(CVolume* parent);
     void SetDeviceOpener(DeviceOpener opener) { Opener = std::move(opener); }
@@ -186,6 +190,10 @@ private:
     void QueryLogicalDrive();
     void ApplyFatBootSector(std::uint32_t serialAt, std::uint32_t labelAt);
     void ApplyClusterGeometry();
+    void ScanPartitionTable(std::uint64_t tableSector, std::uint64_t extendedStart, std::vector<std::uint64_t>& tables);
+    void ScanGuidPartitionTable();
+    bool PartitionKnown(std::uint64_t firstSector) const;
+    void ReportPartition(std::uint64_t firstSector, std::uint64_t sectors, std::uint8_t type);
 
     mutable std::mutex ReadLock;  // one reader of the volume at a time
     std::unique_ptr<CTimedReader> hDevice;

@@ -12,6 +12,7 @@
 #include "app/Log.h"
 #include "app/Notify.h"
 #include "filesystem/AnalyserFactory.h"
+#include "volume/FoundVolumes.h"
 #include "volume/AnalysisSettings.h"
 #include "volume/LocalComputer.h"
 #include "volume/SectorSearch.h"
@@ -100,6 +101,7 @@ std::int32_t CVolume::AnalyseFileSystem() {
     Log().ShowStatus(57211);
     Log().MessageId(57212);
     FoundTree.Clear();
+    FoundTree.SetDriveRootId(RootItem.SignedId());
     FoundTree.Insert(&RootItem, false);
     const std::uint32_t code = pFileSystem->TypeCode;
     if (std::unique_ptr<CFileSystem> analyser = CreateAnalyser(code, this)) {
@@ -130,6 +132,7 @@ std::int32_t CVolume::AnalyseSectors() {
     Log().ShowStatus(57311);
     Log().MessageId(57313);
     const auto start = Clock::now();
+    FoundTree.SetDriveRootId(RootItem.SignedId());
     FoundTree.EnableOffsetIndex(true);
     if (SectorSearchRun search = CurrentSectorSearch()) search(*this);
     Notifier().Post(msg::SectorPhaseEnded, 0, 0);
@@ -233,7 +236,7 @@ void CVolume::AddSectorItem(std::unique_ptr<FoundItem> item) {
         const std::int16_t type = item->FileType;
         if (IsBootSectorFind(type)) {
             item->ParentId = RootItem.Id;
-            Context->WithOwner([&](CLocalComputer& c) { c.AddFoundVolume(*this, *item); });
+            if (IFoundVolumeTarget* target = FoundVolumeTarget()) target->AddFoundVolume(*item);
             return;
         }
         if (LostDrivesOnly) return;

@@ -8,6 +8,7 @@
 #include "filesystem/AnalyserFactory.h"
 #include "volume/AnalysisSettings.h"
 #include "volume/DriveTestSupport.h"
+#include "volume/FoundVolumes.h"
 #include "volume/LocalComputer.h"
 #include "volume/SectorSearch.h"
 
@@ -52,22 +53,34 @@ private:
     std::shared_ptr<Script> S;
 };
 
+// A find of the sector search at its own position.
 std::unique_ptr<FoundItem> Find(std::int16_t type, std::uint16_t flags = 0, const char* name = "lost.doc") {
+    static std::atomic<std::uint64_t> position{4096};
     auto item = std::make_unique<FoundItem>();
     item->FileType = type;
-    item->Flags = flags;
+    item->Flags = std::uint16_t(flags | FI_NAMED);
     item->Name = name;
-    item->Id = std::uint32_t(-1000 - type);
+    item->DataOffset = position += 4096;
     return item;
 }
 
+// The driver's notifications, without the tree's own.
 std::vector<std::uint32_t> Codes(const std::vector<CRecordingSink::Entry>& entries) {
     std::vector<std::uint32_t> codes;
-    for (const auto& e : entries) codes.push_back(e.code);
+    for (const auto& e : entries)
+        if (e.code != msg::FoundTreeChanged) codes.push_back(e.code);
     return codes;
 }
 
 int Posted(std::uint32_t code) { return int(Sink().EntriesWithCode(code).size()); }
+
+// Collects the found volumes that would go to the lost-drive search.
+struct FoundVolumes : IFoundVolumeTarget {
+    FoundVolumes() { SetFoundVolumeTarget(this); }
+    ~FoundVolumes() override { SetFoundVolumeTarget(nullptr); }
+    void AddFoundVolume(const FoundItem& request) override { Requests.push_back(request); }
+    std::vector<FoundItem> Requests;
+};
 
 }  // namespace
 
@@ -154,11 +167,7 @@ TEST_F(Driver, FullRunFilesItemsLogsAndEnds) {
 
 TEST_F(Driver, NoFileSystemGoesOnToSectorPhaseAndRoutesFinds) {
     auto a = Image("blank.dsk", false);
-    std::vector<FoundItem> bootSectors;
-    Computer.FoundVolumeHandler = [&](CVolume& on, const FoundItem& boot) {
-        EXPECT_EQ(&on, a.get());
-        bootSectors.push_back(boot);
-    };
+    FoundVolumes found;
     SetSectorSearch([](CVolume& v) {
         v.AddSectorItem(Find(40));
         v.AddSectorItem(Find(40, FI_FOLDER, "folder"));
@@ -178,8 +187,8 @@ TEST_F(Driver, NoFileSystemGoesOnToSectorPhaseAndRoutesFinds) {
     EXPECT_LT(mark.Find("Analysis completed. Found 0 folder(s) and 0 file(s)."),
               mark.Find("Analysis completed. Found 1 folder(s) and 1 file(s)."));
     EXPECT_EQ(mark.Count("Found file: "), 2);  // the signature match is logged, not counted
-    ASSERT_EQ(bootSectors.size(), 1u);
-    EXPECT_EQ(bootSectors[0].ParentId, a->RootItem.Id);
+    ASSERT_EQ(found.Requests.size(), 1u);
+    EXPECT_EQ(found.Requests[0].ParentId, a->RootItem.Id);
     EXPECT_EQ(a->FoundTree.Count(), 4u);  // drive root and three finds
     EXPECT_EQ(Codes(Sink().Entries()),
               (std::vector<std::uint32_t>{msg::StatusText, msg::FileSystemPhaseEnded, msg::StatusText,
@@ -328,8 +337,7 @@ TEST_F(Driver, SectorPhaseDoesNotUndoAStop) {
 
 TEST_F(Driver, LostDrivesOnlyKeepsJustBootSectors) {
     auto a = Image("a.dsk");
-    int bootSectors = 0;
-    Computer.FoundVolumeHandler = [&](CVolume&, const FoundItem&) { ++bootSectors; };
+    FoundVolumes found;
     SetSectorSearch([](CVolume& v) {
         v.AddSectorItem(Find(40));
         v.AddSectorItem(Find(11));
@@ -337,7 +345,7 @@ TEST_F(Driver, LostDrivesOnlyKeepsJustBootSectors) {
     ASSERT_TRUE(a->StartSectorAnalysis(true));
     ASSERT_TRUE(WaitUntil([&] { return Posted(msg::SectorPhaseEnded) == 1; }));
     Computer.StopAnalysis(a.get(), 0);
-    EXPECT_EQ(bootSectors, 1);
+    EXPECT_EQ(found.Requests.size(), 1u);
     EXPECT_EQ(a->SectorFiles, 0);
 }
 

@@ -498,8 +498,8 @@ namespace vm {
 void CFoundTree::Snapshot(std::vector<FoundItem*>& out) const {
     std::lock_guard<std::recursive_mutex> g(Lock);
     out.clear();
-    out.reserve(P->ById.size());
-    for (const auto& cell : P->ById) out.push_back(cell.Item);
+    out.reserve(P->ById.Size());
+    P->ById.ForEach([&](const IdIndex::Entry& e) { out.push_back(e.Item); });
 }
 
 }  // namespace vm

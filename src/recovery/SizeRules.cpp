@@ -1,8 +1,23 @@
 #include "recovery/SizeRules.h"
 
+#include <cstdint>
+
 #include "filesystem/FoundTree.h"
+#include "signatures/FileTypeCatalogue.h"
 
 namespace vm {
+
+void CTypeSizeTable::LoadFrom(const FileTypeCatalogue& catalogue) {
+    std::lock_guard<std::mutex> g(Lock);
+    for (const auto& type : catalogue.Types()) {
+        if (!type || type->IsGroup || type->TypeId < INT16_MIN || type->TypeId > INT16_MAX) continue;
+        Entry& e = Types[std::int16_t(type->TypeId)];
+        if (e.Rule != SR_NONE) continue;  // remembered during this run of the program
+        e.DefaultKB = type->DefaultSizeKB > 0 ? std::uint32_t(type->DefaultSizeKB) : 0;
+        const bool known = type->SizeRule >= std::int32_t(SR_DEFAULT_SIZE) && type->SizeRule <= std::int32_t(SR_CUSTOM);
+        e.Rule = known ? std::uint32_t(type->SizeRule) : SR_NONE;
+    }
+}
 
 void CTypeSizeTable::SetDefaultSizeKB(std::int16_t typeId, std::uint32_t kb) {
     std::lock_guard<std::mutex> g(Lock);

@@ -10,6 +10,7 @@
 namespace vm {
 
 class CFoundTree;
+class FileTypeCatalogue;
 
 enum SizeRule : std::uint32_t {
     SR_NONE = 0,
@@ -31,9 +32,14 @@ public:
     virtual void RememberRule(std::int16_t typeId, std::uint32_t rule, std::uint32_t customSizeKB) = 0;
 };
 
-// A table of its own, serving until the catalogue is attached (and in tests).
+// The types' sizes and remembered rules for recovery threads. Filled from the catalogue on the
+// window thread, so that a recovery thread never reads descriptors the window may change; the
+// program keeps one table for both jobs, and a rule remembered in one run holds for every later
+// one until the program ends.
 class CTypeSizeTable final : public ITypeSizes {
 public:
+    // Every type's default size and remembered rule (rules remembered here are kept).
+    void LoadFrom(const FileTypeCatalogue& catalogue);
     void SetDefaultSizeKB(std::int16_t typeId, std::uint32_t kb);
     std::uint32_t DefaultSizeKB(std::int16_t typeId) const override;
     std::uint32_t RememberedRule(std::int16_t typeId) const override;

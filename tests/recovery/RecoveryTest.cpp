@@ -16,6 +16,7 @@
 #include "recovery/Recovery.h"
 #include "recovery/RecoveryFixtures.h"
 #include "recovery/TargetNames.h"
+#include "signatures/FileTypeCatalogue.h"
 
 using namespace vm;
 using namespace rtest;
@@ -437,4 +438,24 @@ TEST(TargetNames, NumberedNamesKeepTheExtension) {
     const std::string safe = SafeName(longName);
     EXPECT_LE(safe.size(), 240u);
     EXPECT_EQ(safe.substr(safe.size() - 4), ".doc");
+}
+
+// The catalogue's sizes reach recovery; a rule remembered during the run outlives a reload.
+TEST(TypeSizes, LoadedFromTheCatalogue) {
+    FileTypeCatalogue catalogue;
+    FileTypeDescriptor& group = catalogue.AddGroup(-50, "Pictures");
+    FileTypeDescriptor& jpeg = catalogue.AddType(-50, 7, "JPEG", "JPEG image", "Picture", "JPG");
+    FileTypeDescriptor& gif = catalogue.AddType(-50, 8, "GIF", "GIF image", "Picture", "GIF");
+    jpeg.DefaultSizeKB = 300;
+    gif.SizeRule = SR_NEXT_ANY_TYPE;
+    (void)group;
+    CTypeSizeTable table;
+    table.LoadFrom(catalogue);
+    EXPECT_EQ(table.DefaultSizeKB(7), 300u);
+    EXPECT_EQ(table.RememberedRule(7), SR_NONE);
+    EXPECT_EQ(table.RememberedRule(8), SR_NEXT_ANY_TYPE);
+    table.RememberRule(7, SR_CUSTOM, 64);
+    table.LoadFrom(catalogue);
+    EXPECT_EQ(table.RememberedRule(7), SR_CUSTOM);
+    EXPECT_EQ(table.DefaultSizeKB(7), 64u);
 }

@@ -394,9 +394,14 @@ RecoveryResult CRecovery::FileRecovery(CTargetFolder& folder, std::string& name)
     TargetCreated = true;
     if (Mode == RecoveryMode::TryOpen) TempFiles.push_back(folder.Path() + name);
     std::uint64_t written = 0;
-    CopyEnd end = RecoveryCycle(fd, written);
-    FilePercent = 100;
-    SetItemTimes(fd, *TargetItem, folder.Path() + name);
+    CopyEnd end = CopyEnd::Broken;
+    try {
+        end = RecoveryCycle(fd, written);
+        FilePercent = 100;
+        SetItemTimes(fd, *TargetItem, folder.Path() + name);
+    } catch (...) {
+        Log().Error("Recovery_Thread.except0");
+    }
     if (::close(fd) != 0 && end == CopyEnd::Complete) {
         Log().Error(GetString(211), errno);
         end = CopyEnd::WriteFailed;

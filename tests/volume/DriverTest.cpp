@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -437,4 +439,69 @@ TEST(ProgressBlock, PercentOfAnyTotal) {
         p.Current = k.current;
         EXPECT_EQ(p.Percent(), k.percent) << k.total << " " << k.current;
     }
+}
+
+namespace {
+
+// A window that answers sent notifications only when it gets round to it.
+class CSlowWindow final : public INotifySink {
+public:
+    void Post(std::uint32_t code, std::uintptr_t, std::intptr_t) override {
+        std::lock_guard<std::mutex> g(Lock);
+        Posted.push_back(code);
+    }
+    std::intptr_t Send(std::uint32_t, std::uintptr_t, std::intptr_t) override {
+        std::unique_lock<std::mutex> g(Lock);
+        ++Waiting;
+        Answer.wait(g, [&] { return Pumped; });
+        --Waiting;
+        return 0;
+    }
+    void Pump() {
+        std::lock_guard<std::mutex> g(Lock);
+        Pumped = true;
+        Answer.notify_all();
+    }
+    int WaitingSends() {
+        std::lock_guard<std::mutex> g(Lock);
+        return Waiting;
+    }
+    bool HasPosted(std::uint32_t code) {
+        std::lock_guard<std::mutex> g(Lock);
+        return std::find(Posted.begin(), Posted.end(), code) != Posted.end();
+    }
+
+private:
+    std::mutex Lock;
+    std::condition_variable Answer;
+    bool Pumped = false;
+    int Waiting = 0;
+    std::vector<std::uint32_t> Posted;
+};
+
+}  // namespace
+
+TEST_F(Driver, StopWhileTheWorkerWaitsForTheWindowDoesNotDeadlock) {
+    auto a = Image("a.dsk");
+    CSlowWindow window;
+    SetNotifier(&window);
+    struct Restore {
+        CSlowWindow& w;
+        CVolume& v;
+        ~Restore() {
+            w.Pump();
+            WaitUntil([&] { return !v.InUse(); });
+            SetNotifier(&Sink());
+        }
+    } restore{window, *a};
+    ASSERT_TRUE(Computer.StartAnalysis(a.get()));
+    ASSERT_TRUE(WaitUntil([&] { return window.WaitingSends() == 1; }));  // the status text
+
+    const auto start = std::chrono::steady_clock::now();
+    Computer.StopAnalysis(a.get(), 0);  // on the window thread, which cannot answer meanwhile
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    window.Pump();
+    EXPECT_TRUE(WaitUntil([&] { return window.HasPosted(msg::AnalysisEnded); }));
+    EXPECT_TRUE(WaitUntil([&] { return !a->InUse(); }));
+    EXPECT_EQ(Computer.Progress().Running, 0);
 }

@@ -1,5 +1,8 @@
 #include "filesystem/AnalyserFactory.h"
 
+#include "filesystem/FileSystem_FAT.h"
+#include "volume/Volume.h"
+
 #include <map>
 #include <mutex>
 
@@ -39,8 +42,13 @@ std::unique_ptr<CFileSystem> CreateAnalyser(std::uint32_t typeCode, CVolume* vol
     switch (FamilyOf(typeCode)) {
         case Family::Fat16:
         case Family::Fat32:
+        {
+            auto fat = std::make_unique<CFileSystem_FAT>(volume);
+            if (volume) fat->SetRunCheck([volume] { return volume->Progress().Running.load() == 1; });
+            return fat;
+        }
         case Family::Ntfs:
-            // The FAT and NTFS analysers are made here once they are part of the engine.
+            // The NTFS analyser is made here once it is part of the engine.
             return nullptr;
         case Family::None:
             break;

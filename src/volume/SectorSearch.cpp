@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "signatures/AppCatalogue.h"
+
 namespace vm {
 namespace {
 std::mutex g_lock;
@@ -16,7 +18,7 @@ SectorSearchRun SetSectorSearch(SectorSearchRun run) {
 
 SectorSearchRun CurrentSectorSearch() {
     std::lock_guard<std::mutex> g(g_lock);
-    return g_search;
+    return g_search ? g_search : SectorSearchRun(RunSectorSearch);
 }
 
 }  // namespace vm

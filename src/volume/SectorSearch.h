@@ -9,7 +9,8 @@ class CVolume;
 
 using SectorSearchRun = std::function<void(CVolume& volume)>;
 
-// Installs the searcher (an empty function: none). Returns the one it replaces.
+// Installs a searcher in place of the engine's own (an empty function restores it). Returns the
+// one it replaces.
 SectorSearchRun SetSectorSearch(SectorSearchRun run);
 SectorSearchRun CurrentSectorSearch();
 

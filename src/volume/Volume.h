@@ -90,6 +90,10 @@ public:
     int GetFileSystemFamily() const;
     const std::string& GetFileSystemName();
 
+    // Reads the partition table at `tableSector` (and the tables it chains to) and hands every
+    // data partition that no child covers to the drive list as a found volume.
+    void ScanPartitionTable(std::uint64_t tableSector, std::uint64_t extendedStart);
+
     // Analysis (see VolumeAnalysis.cpp). Full run, on its worker: initialise, file system,
     // sectors; 0, or E_FAIL_RESULT when the drive cannot be opened.
     std::int32_t Analyse();
@@ -112,10 +116,6 @@ public:
     bool WorkersEnded(std::chrono::milliseconds limit);
     // A worker, a job or a run uses the drive: a rescan keeps it.
     bool InUse() const;
-
-    // Reads the partition table at `tableSector` (and the tables it chains to) and hands every
-    // data partition that no child covers to the drive list as a found volume.
-    void ScanPartitionTable(std::uint64_t tableSector, std::uint64_t extendedStart);
 
     // The volume lies on `parent` (a found volume on the searched drive, a partition on its disk).
     void AttachTo(CVolume* parent);
@@ -156,7 +156,7 @@ public:
     DeviceGeometry Geometry;
     DriveLayout Layout;
     std::int32_t DeviceType = -1, DeviceNumber = -1, PartitionNumber = -1;
-    std::int32_t FsFolders = 0, FsFiles = 0;
+    std::atomic<std::int32_t> FsFolders{0}, FsFiles{0};
     // The sector search's workers file finds concurrently.
     std::atomic<std::int32_t> SectorFolders{0}, SectorFiles{0};
     std::int32_t LostDrivesOnly = 0;

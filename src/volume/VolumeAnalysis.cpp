@@ -17,6 +17,7 @@
 #include "volume/LocalComputer.h"
 #include "volume/SectorSearch.h"
 #include "volume/Volume.h"
+#include "signatures/AppCatalogue.h"
 
 namespace vm {
 namespace {
@@ -93,7 +94,8 @@ void CVolume::EndMyRun() {
 }
 
 std::int32_t CVolume::AnalyseFileSystem() {
-    FsFolders = FsFiles = 0;
+    FsFolders = 0;
+    FsFiles = 0;
     const auto start = Clock::now();
     ProgressBlock& progress = Progress();
     progress.Current = 0;
@@ -102,6 +104,7 @@ std::int32_t CVolume::AnalyseFileSystem() {
     Log().MessageId(57212);
     FoundTree.Clear();
     FoundTree.SetDriveRootId(RootItem.SignedId());
+    FoundTree.SetTypeLookup(&AppCatalogue());
     FoundTree.Insert(&RootItem, false);
     const std::uint32_t code = pFileSystem->TypeCode;
     if (std::unique_ptr<CFileSystem> analyser = CreateAnalyser(code, this)) {
@@ -116,7 +119,7 @@ std::int32_t CVolume::AnalyseFileSystem() {
     }
     Notifier().Post(msg::FileSystemPhaseEnded, 0, 0);
     LogDuration(start);
-    Log().MessageId(136, FsFolders, FsFiles);
+    Log().MessageId(136, FsFolders.load(), FsFiles.load());
     return 0;
 }
 

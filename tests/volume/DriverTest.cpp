@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -53,18 +55,19 @@ private:
     std::shared_ptr<Script> S;
 };
 
-// A find of the sector search at its own position.
-std::unique_ptr<FoundItem> Find(std::int16_t type, std::uint16_t flags = 0, const char* name = "lost.doc") {
-    static std::atomic<std::uint64_t> position{4096};
+// A find of the sector search; without an offset, at a position of its own.
+std::unique_ptr<FoundItem> Find(std::int16_t type, std::uint16_t flags = 0, const char* name = "lost.doc",
+                                std::uint64_t offset = 0) {
+    static std::atomic<std::uint64_t> next{1 << 20};
     auto item = std::make_unique<FoundItem>();
     item->FileType = type;
-    item->Flags = std::uint16_t(flags | FI_NAMED);
+    item->DataOffset = offset ? offset : (next += 4096);
+    item->Flags = flags;
     item->Name = name;
-    item->DataOffset = position += 4096;
     return item;
 }
 
-// The driver's notifications, without the tree's own.
+// The driver's own notifications, without the found tree's.
 std::vector<std::uint32_t> Codes(const std::vector<CRecordingSink::Entry>& entries) {
     std::vector<std::uint32_t> codes;
     for (const auto& e : entries)
@@ -169,9 +172,16 @@ TEST_F(Driver, NoFileSystemGoesOnToSectorPhaseAndRoutesFinds) {
     auto a = Image("blank.dsk", false);
     FoundVolumes found;
     SetSectorSearch([](CVolume& v) {
-        v.AddSectorItem(Find(40));
-        v.AddSectorItem(Find(40, FI_FOLDER, "folder"));
-        v.AddSectorItem(Find(41, FI_SIGNATURE_MATCH, "matched.xls"));
+        // A file of the file system at 12288: a find there only marks it.
+        FoundItem known;
+        known.DataOffset = 12288;
+        known.Name = "known.xls";
+        known.Id = 77;
+        v.FoundTree.EnableOffsetIndex(true);
+        v.FoundTree.AddFound(known, false);
+        v.AddSectorItem(Find(40, 0, "lost.doc", 4096));
+        v.AddSectorItem(Find(40, FI_FOLDER, "folder", 8192));
+        v.AddSectorItem(Find(41, 0, "matched.xls", 12288));
         v.AddSectorItem(Find(7));   // an NTFS boot sector: a found volume, never a file
         v.AddSectorItem(Find(10));  // no catalogue type: ignored
         v.AddSectorItem(nullptr);
@@ -189,11 +199,13 @@ TEST_F(Driver, NoFileSystemGoesOnToSectorPhaseAndRoutesFinds) {
     EXPECT_EQ(mark.Count("Found file: "), 2);  // the signature match is logged, not counted
     ASSERT_EQ(found.Requests.size(), 1u);
     EXPECT_EQ(found.Requests[0].ParentId, a->RootItem.Id);
-    EXPECT_EQ(a->FoundTree.Count(), 4u);  // drive root and three finds
+    EXPECT_TRUE(a->FoundTree.FindAtOffset(12288)->Is(FI_SIGNATURE_MATCH));
+    auto entries = Sink().Entries();
+    std::erase_if(entries, [](const auto& e) { return e.code == msg::FoundTreeChanged; });
     EXPECT_EQ(Codes(Sink().Entries()),
               (std::vector<std::uint32_t>{msg::StatusText, msg::FileSystemPhaseEnded, msg::StatusText,
                                           msg::SectorPhaseEnded, msg::AnalysisEnded}));
-    EXPECT_EQ(Sink().Entries()[2].wParam, 57311u);
+    EXPECT_EQ(entries[2].wParam, 57311u);
 }
 
 TEST_F(Driver, StopDuringFileSystemPhaseSkipsSectorPhase) {
@@ -437,4 +449,69 @@ TEST(ProgressBlock, PercentOfAnyTotal) {
         p.Current = k.current;
         EXPECT_EQ(p.Percent(), k.percent) << k.total << " " << k.current;
     }
+}
+
+namespace {
+
+// A window that answers sent notifications only when it gets round to it.
+class CSlowWindow final : public INotifySink {
+public:
+    void Post(std::uint32_t code, std::uintptr_t, std::intptr_t) override {
+        std::lock_guard<std::mutex> g(Lock);
+        Posted.push_back(code);
+    }
+    std::intptr_t Send(std::uint32_t, std::uintptr_t, std::intptr_t) override {
+        std::unique_lock<std::mutex> g(Lock);
+        ++Waiting;
+        Answer.wait(g, [&] { return Pumped; });
+        --Waiting;
+        return 0;
+    }
+    void Pump() {
+        std::lock_guard<std::mutex> g(Lock);
+        Pumped = true;
+        Answer.notify_all();
+    }
+    int WaitingSends() {
+        std::lock_guard<std::mutex> g(Lock);
+        return Waiting;
+    }
+    bool HasPosted(std::uint32_t code) {
+        std::lock_guard<std::mutex> g(Lock);
+        return std::find(Posted.begin(), Posted.end(), code) != Posted.end();
+    }
+
+private:
+    std::mutex Lock;
+    std::condition_variable Answer;
+    bool Pumped = false;
+    int Waiting = 0;
+    std::vector<std::uint32_t> Posted;
+};
+
+}  // namespace
+
+TEST_F(Driver, StopWhileTheWorkerWaitsForTheWindowDoesNotDeadlock) {
+    auto a = Image("a.dsk");
+    CSlowWindow window;
+    SetNotifier(&window);
+    struct Restore {
+        CSlowWindow& w;
+        CVolume& v;
+        ~Restore() {
+            w.Pump();
+            WaitUntil([&] { return !v.InUse(); });
+            SetNotifier(&Sink());
+        }
+    } restore{window, *a};
+    ASSERT_TRUE(Computer.StartAnalysis(a.get()));
+    ASSERT_TRUE(WaitUntil([&] { return window.WaitingSends() == 1; }));  // the status text
+
+    const auto start = std::chrono::steady_clock::now();
+    Computer.StopAnalysis(a.get(), 0);  // on the window thread, which cannot answer meanwhile
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    window.Pump();
+    EXPECT_TRUE(WaitUntil([&] { return window.HasPosted(msg::AnalysisEnded); }));
+    EXPECT_TRUE(WaitUntil([&] { return !a->InUse(); }));
+    EXPECT_EQ(Computer.Progress().Running, 0);
 }

@@ -1,7 +1,6 @@
 #include "filesystem/FoundStore.h"
 
 #include <cstring>
-#include <new>
 
 namespace vm {
 
@@ -57,42 +56,6 @@ void CNameStore::Release() {
     Blocks.shrink_to_fit();
     UsedInLast = kBlock;
     Used = 0;
-}
-
-bool CNodePool::IsCell(std::size_t bytes, std::size_t align) const {
-    return bytes == CellSize && align <= alignof(std::max_align_t) && bytes % align == 0;
-}
-
-void* CNodePool::do_allocate(std::size_t bytes, std::size_t align) {
-    if (CellSize == 0 && bytes >= sizeof(void*) && bytes % alignof(void*) == 0) CellSize = bytes;
-    if (!IsCell(bytes, align)) return ::operator new(bytes, std::align_val_t(align));
-    if (FreeList) {
-        void* cell = FreeList;
-        FreeList = *static_cast<void**>(cell);
-        return cell;
-    }
-    if (UsedInLast == kCellsPerBlock) {
-        Blocks.reserve(Blocks.size() + 1);
-        Blocks.push_back(std::make_unique_for_overwrite<std::byte[]>(CellSize * kCellsPerBlock));
-        UsedInLast = 0;
-    }
-    return Blocks.back().get() + CellSize * UsedInLast++;
-}
-
-void CNodePool::do_deallocate(void* p, std::size_t bytes, std::size_t align) {
-    if (!IsCell(bytes, align)) {
-        ::operator delete(p, std::align_val_t(align));
-        return;
-    }
-    *static_cast<void**>(p) = FreeList;
-    FreeList = p;
-}
-
-void CNodePool::Release() {
-    Blocks.clear();
-    Blocks.shrink_to_fit();
-    UsedInLast = kCellsPerBlock;
-    FreeList = nullptr;
 }
 
 }  // namespace vm

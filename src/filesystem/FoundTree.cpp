@@ -1,11 +1,10 @@
 #include "filesystem/FoundTree.h"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <iterator>
 #include <limits>
-#include <memory_resource>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
@@ -15,6 +14,7 @@
 #include "app/Notify.h"
 #include "app/StringTable.h"
 #include "filesystem/FoundStore.h"
+#include "filesystem/SortedIndex.h"
 
 namespace vm {
 namespace {
@@ -24,33 +24,19 @@ constexpr int kStrLostFile = 4865;
 constexpr int kStrLostFilesFolder = 5120;
 constexpr int kStrLostFolderN = 5376;
 
-// One index entry. Equal keys keep the order in which the items were filed: every item gets a
-// sequence number when filed, the same in all three indices, which also serves as the cursor.
-template <typename K>
-struct Entry {
-    K Key;
-    std::uint32_t Seq;
-    FoundItem* Item;
-};
-
-template <typename K>
-struct ByKeyThenSeq {
-    bool operator()(const Entry<K>& a, const Entry<K>& b) const {
-        return a.Key < b.Key || (a.Key == b.Key && a.Seq < b.Seq);
-    }
-};
-
-template <typename K>
-using Index = std::pmr::set<Entry<K>, ByKeyThenSeq<K>>;
+// Every item gets a filing number when filed, the same in all three indices: items of equal
+// key keep their filing order, and the number serves as the cursor of the lookups.
+using IdIndex = CSortedIndex<std::int32_t>;
+using OffsetIndex = CSortedIndex<std::uint64_t>;
 
 constexpr std::uint32_t kLastSeq = std::numeric_limits<std::uint32_t>::max();
 
 template <typename K>
-Entry<K> First(K key) {
+typename CSortedIndex<K>::Entry First(K key) {
     return {key, 0, nullptr};
 }
 template <typename K>
-Entry<K> Beyond(K key) {
+typename CSortedIndex<K>::Entry Beyond(K key) {
     return {key, kLastSeq, nullptr};
 }
 
@@ -83,10 +69,9 @@ private:
 }  // namespace
 
 struct CFoundTree::Impl {
-    CNodePool IdCells, ParentCells, OffsetCells;
-    Index<std::int32_t> ById{&IdCells};
-    Index<std::int32_t> ByParent{&ParentCells};
-    Index<std::uint64_t> ByOffset{&OffsetCells};
+    IdIndex ById;
+    IdIndex ByParent;
+    OffsetIndex ByOffset;
     bool OffsetIndexOn = false;
     std::uint32_t NextSeq = 0;
     CItemSlabs Items;
@@ -100,25 +85,31 @@ struct CFoundTree::Impl {
     const TypeInfo* TypeOf(FoundItem& item) const { return Types ? Types->TypeOfItem(item) : nullptr; }
 
     template <typename K>
-    static FoundItem* Next(const Index<K>& index, K key, std::intptr_t& cursor) {
-        const std::uint32_t from = cursor < 0 ? 0 : std::uint32_t(cursor) + 1;
+    static FoundItem* Next(const CSortedIndex<K>& index, K key, std::intptr_t& cursor) {
         if (cursor >= std::intptr_t(kLastSeq)) return nullptr;
-        auto it = index.lower_bound({key, from, nullptr});
-        if (it == index.end() || it->Key != key) return nullptr;
-        cursor = it->Seq;
-        return it->Item;
+        const std::uint32_t from = cursor < 0 ? 0 : std::uint32_t(cursor) + 1;
+        const auto p = index.LowerBound({key, from, nullptr});
+        if (p == index.End() || index.At(p).Key != key) return nullptr;
+        cursor = index.At(p).Seq;
+        return index.At(p).Item;
+    }
+
+    // Calls f for each entry of that key in filing order until f answers true; that entry.
+    template <typename F>
+    IdIndex::Entry FindWithId(std::int32_t id, F&& f) const {
+        for (auto p = ById.LowerBound(First(id)); p != ById.End() && ById.At(p).Key == id; p = ById.Next(p))
+            if (f(*ById.At(p).Item)) return ById.At(p);
+        return {id, 0, nullptr};
     }
 
     FoundItem* FindFolder(std::int32_t id) const {
-        for (auto it = ById.lower_bound(First(id)); it != ById.end() && it->Key == id; ++it)
-            if (IsContainer(*it->Item)) return it->Item;
-        return nullptr;
+        return FindWithId(id, [](const FoundItem& f) { return IsContainer(f); }).Item;
     }
 
-    const Entry<std::int32_t>* FindPlaceholder(std::int32_t id) const {
-        for (auto it = ById.lower_bound(First(id)); it != ById.end() && it->Key == id; ++it)
-            if (it->Item->SignedParentId() == ID_LOST_FOLDERS && it->Item->Is(FI_FOLDER)) return &*it;
-        return nullptr;
+    IdIndex::Entry FindPlaceholder(std::int32_t id) const {
+        return FindWithId(id, [](const FoundItem& f) {
+            return f.SignedParentId() == ID_LOST_FOLDERS && f.Is(FI_FOLDER);
+        });
     }
 
     const char* CopyName(const FoundItem& item) {
@@ -131,33 +122,33 @@ struct CFoundTree::Impl {
     // share a position are not each other's neighbours.
     void EnterOffsetIndex(FoundItem* item, std::uint32_t seq) {
         const std::uint64_t at = item->DataOffset;
-        ByOffset.insert({at, seq, item});
+        ByOffset.Insert({at, seq, item});
         if (item->Is(FI_LOST)) {
-            auto next = ByOffset.upper_bound(Beyond(at));
-            if (next != ByOffset.end()) item->Size = next->Key - at;
+            const auto next = ByOffset.LowerBound(Beyond(at));
+            if (next != ByOffset.End()) item->Size = ByOffset.At(next).Key - at;
         }
-        auto first = ByOffset.lower_bound(First(at));
-        if (first == ByOffset.begin()) return;
-        const std::uint64_t before = std::prev(first)->Key;
-        for (auto it = ByOffset.lower_bound(First(before)); it != first; ++it)
-            if (it->Item->Is(FI_LOST)) it->Item->Size = at - before;
+        const auto first = ByOffset.LowerBound(First(at));
+        if (first == ByOffset.Begin()) return;
+        const std::uint64_t before = ByOffset.At(ByOffset.Prev(first)).Key;
+        for (auto p = ByOffset.LowerBound(First(before)); p != first; p = ByOffset.Next(p))
+            if (ByOffset.At(p).Item->Is(FI_LOST)) ByOffset.At(p).Item->Size = at - before;
     }
 
     // Files the item in every index; on failure nothing of it stays filed.
     void File(FoundItem* item) {
         if (NextSeq == kLastSeq) throw std::length_error("too many items");
         const std::uint32_t seq = NextSeq++;
-        auto byId = ById.insert({item->SignedId(), seq, item}).first;
+        ById.Insert({item->SignedId(), seq, item});
         try {
-            auto byParent = ByParent.insert({item->SignedParentId(), seq, item}).first;
+            ByParent.Insert({item->SignedParentId(), seq, item});
             try {
                 if (OffsetIndexOn && Positioned(*item)) EnterOffsetIndex(item, seq);
             } catch (...) {
-                ByParent.erase(byParent);
+                ByParent.Erase(item->SignedParentId(), seq);
                 throw;
             }
         } catch (...) {
-            ById.erase(byId);
+            ById.Erase(item->SignedId(), seq);
             throw;
         }
     }
@@ -192,14 +183,14 @@ struct CFoundTree::Impl {
     }
 
     // The placeholder becomes the real folder: same address, same id, now under its parent.
-    FoundItem* Replace(const Entry<std::int32_t>& placeholder, const FoundItem& real, CPostQueue& posts) {
+    FoundItem* Replace(const IdIndex::Entry& placeholder, const FoundItem& real, CPostQueue& posts) {
         FoundItem* item = placeholder.Item;
         const std::uint32_t seq = placeholder.Seq;
-        ByParent.erase({item->SignedParentId(), seq, item});
-        ByOffset.erase({item->DataOffset, seq, item});
+        ByParent.Erase(item->SignedParentId(), seq);
+        ByOffset.Erase(item->DataOffset, seq);
         posts.Add(item, FT_PLACEHOLDER_REPLACED);
         *item = real;
-        ByParent.insert({item->SignedParentId(), seq, item});
+        ByParent.Insert({item->SignedParentId(), seq, item});
         if (OffsetIndexOn && Positioned(*item)) EnterOffsetIndex(item, seq);
         return item;
     }
@@ -214,13 +205,13 @@ struct CFoundTree::Impl {
                 if (!type->Checked) return nullptr;
             }
         }
-        const Entry<std::int32_t>* placeholder =
-            copy.Is(FI_FOLDER) && copy.SignedId() != 0 ? FindPlaceholder(copy.SignedId()) : nullptr;
+        const IdIndex::Entry placeholder =
+            copy.Is(FI_FOLDER) && copy.SignedId() != 0 ? FindPlaceholder(copy.SignedId()) : IdIndex::Entry{};
         if (NeedsPlaceholder(copy, rootId)) MakePlaceholder(copy.SignedParentId(), posts);
         copy.Name = CopyName(rec);
         FoundItem* item;
-        if (placeholder) {
-            item = Replace(*placeholder, copy, posts);
+        if (placeholder.Item) {
+            item = Replace(placeholder, copy, posts);
         } else {
             item = Items.New(copy);
             File(item);
@@ -273,21 +264,26 @@ struct CFoundTree::Impl {
     }
 
     FoundItem* FindAt(std::uint64_t offset) const {
-        auto it = ByOffset.lower_bound(First(offset));
-        return it != ByOffset.end() && it->Key == offset ? it->Item : nullptr;
+        const auto p = ByOffset.LowerBound(First(offset));
+        return p != ByOffset.End() && ByOffset.At(p).Key == offset ? ByOffset.At(p).Item : nullptr;
     }
 
     // The first entry beyond `offset`, when some item lies at `offset`.
-    Index<std::uint64_t>::const_iterator PastItemsAt(std::uint64_t offset) const {
-        if (!FindAt(offset)) return ByOffset.end();
-        return ByOffset.upper_bound(Beyond(offset));
+    OffsetIndex::Pos PastItemsAt(std::uint64_t offset) const {
+        if (!FindAt(offset)) return ByOffset.End();
+        return ByOffset.LowerBound(Beyond(offset));
     }
 
     void RebuildOffsetIndex() {
-        ByOffset.clear();
+        ByOffset.Clear();
         if (!OffsetIndexOn) return;
-        for (const auto& e : ById)
-            if (Positioned(*e.Item)) ByOffset.insert({e.Item->DataOffset, e.Seq, e.Item});
+        std::vector<OffsetIndex::Entry> entries;
+        entries.reserve(ById.Size());
+        ById.ForEach([&](const IdIndex::Entry& e) {
+            if (Positioned(*e.Item)) entries.push_back({e.Item->DataOffset, e.Seq, e.Item});
+        });
+        std::sort(entries.begin(), entries.end(), OffsetIndex::Less);
+        for (const auto& e : entries) ByOffset.Insert(e);  // in order: every block fills up
     }
 
     void MarkDeletedAncestors(FoundItem* item, std::int32_t rootId) {
@@ -306,12 +302,9 @@ struct CFoundTree::Impl {
     }
 
     void Clear() {
-        ById.clear();
-        ByParent.clear();
-        ByOffset.clear();
-        IdCells.Release();
-        ParentCells.Release();
-        OffsetCells.Release();
+        ById.Clear();
+        ByParent.Clear();
+        ByOffset.Clear();
         Items.Release();
         Names.Release();
         Adopted.clear();
@@ -411,8 +404,8 @@ FoundItem* CFoundTree::FindByParent(std::int32_t parentId, std::intptr_t& cursor
 void CFoundTree::GetChildren(std::int32_t parentId, std::vector<FoundItem*>& list) const {
     std::lock_guard g(Lock);
     const auto& index = P->ByParent;
-    for (auto it = index.lower_bound(First(parentId)); it != index.end() && it->Key == parentId; ++it)
-        list.push_back(it->Item);
+    for (auto p = index.LowerBound(First(parentId)); p != index.End() && index.At(p).Key == parentId; p = index.Next(p))
+        list.push_back(index.At(p).Item);
 }
 
 FoundItem* CFoundTree::FindAtOffset(std::uint64_t offset) const {
@@ -422,14 +415,15 @@ FoundItem* CFoundTree::FindAtOffset(std::uint64_t offset) const {
 
 FoundItem* CFoundTree::FindNextAfter(std::uint64_t offset) const {
     std::lock_guard g(Lock);
-    auto it = P->PastItemsAt(offset);
-    return it != P->ByOffset.end() ? it->Item : nullptr;
+    const auto p = P->PastItemsAt(offset);
+    return p != P->ByOffset.End() ? P->ByOffset.At(p).Item : nullptr;
 }
 
 FoundItem* CFoundTree::FindNextSameType(const FoundItem& item) const {
     std::lock_guard g(Lock);
-    for (auto it = P->PastItemsAt(item.DataOffset); it != P->ByOffset.end(); ++it)
-        if (it->Item->FileType == item.FileType) return it->Item;
+    const auto& index = P->ByOffset;
+    for (auto p = P->PastItemsAt(item.DataOffset); p != index.End(); p = index.Next(p))
+        if (index.At(p).Item->FileType == item.FileType) return index.At(p).Item;
     return nullptr;
 }
 
@@ -489,12 +483,12 @@ void CFoundTree::Clear() {
 
 std::size_t CFoundTree::Count() const {
     std::lock_guard g(Lock);
-    return P->ById.size();
+    return P->ById.Size();
 }
 
 std::size_t CFoundTree::OffsetIndexCount() const {
     std::lock_guard g(Lock);
-    return P->ByOffset.size();
+    return P->ByOffset.Size();
 }
 
 }  // namespace vm
@@ -504,8 +498,8 @@ namespace vm {
 void CFoundTree::Snapshot(std::vector<FoundItem*>& out) const {
     std::lock_guard<std::recursive_mutex> g(Lock);
     out.clear();
-    out.reserve(P->ById.size());
-    for (const auto& cell : P->ById) out.push_back(cell.Item);
+    out.reserve(P->ById.Size());
+    P->ById.ForEach([&](const IdIndex::Entry& e) { out.push_back(e.Item); });
 }
 
 }  // namespace vm

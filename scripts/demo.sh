@@ -10,3 +10,8 @@ echo "== vellumark-cli info data/demo.img"
 echo
 echo "== vellumark-cli list data/demo.img   (state, kind, size, created, modified, accessed, id, path)"
 ./build/vellumark-cli list data/demo.img
+echo
+echo "== vellumark-cli recover data/demo.img --deleted --to recovered/demo"
+rm -rf recovered/demo  # the previous run of this demo
+./build/vellumark-cli recover data/demo.img --deleted --to recovered/demo
+find recovered/demo -type f | sort

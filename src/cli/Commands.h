@@ -2,6 +2,7 @@
 // The commands of vellumark-cli. Each returns the process's exit code.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Target.h"
 
@@ -22,7 +23,23 @@ struct ScanOptions {
     std::optional<std::uint32_t> BlockSize;  // bytes read at once
 };
 
+struct RecoverOptions {
+    std::string To;
+    bool DeletedOnly = false;
+    bool Lost = false;     // lost files of the sector search too
+    bool Sectors = false;  // run the sector search after the file-system analysis
+    std::string SizeRule = "default";
+    std::vector<std::string> Patterns;  // paths or globs; none: every file
+};
+
+struct ImageOptions {
+    std::string Out;
+    bool ContinueOnErrors = false;
+};
+
 int RunInfo(const CommonOptions& common, const TargetOptions& target);
+int RunRecover(const CommonOptions& common, const TargetOptions& target, const RecoverOptions& options);
+int RunImage(const CommonOptions& common, const TargetOptions& target, const ImageOptions& options);
 int RunDrives(const CommonOptions& common);
 int RunList(const CommonOptions& common, const TargetOptions& target, bool deletedOnly);
 int RunCat(const CommonOptions& common, const TargetOptions& target, const std::string& pathOrId);

@@ -67,6 +67,25 @@ int main(int argc, char** argv) {
     AddTargetOptions(lost, target);
     json(lost);
 
+    RecoverOptions recover;
+    CLI::App* recoverCmd = app.add_subcommand("recover", "copy files of a drive into a folder on another drive");
+    AddTargetOptions(recoverCmd, target);
+    recoverCmd->add_option("--to", recover.To, "the destination folder (not on the drive itself)")->required();
+    recoverCmd->add_option("ITEMS", recover.Patterns, "paths or patterns (* ?) of files or folders; none: every file");
+    recoverCmd->add_flag("--deleted", recover.DeletedOnly, "deleted files only");
+    recoverCmd->add_flag("--sectors", recover.Sectors, "also search the drive sector by sector");
+    recoverCmd->add_flag("--lost", recover.Lost, "include the lost files that the sector search found");
+    recoverCmd->add_option("--size-rule", recover.SizeRule,
+                           "size of lost files of unknown size: default, next, next-same or a size in KB");
+    json(recoverCmd);
+
+    ImageOptions image;
+    CLI::App* imageCmd = app.add_subcommand("image", "copy a drive sector by sector into an image file");
+    AddTargetOptions(imageCmd, target);
+    imageCmd->add_option("OUT", image.Out, "the image file to write (not on the drive itself)")->required();
+    imageCmd->add_flag("--continue-on-errors", image.ContinueOnErrors,
+                       "go on past unreadable blocks, writing zeros in their place (listed in the log)");
+
     CLI::App* types = app.add_subcommand("types", "list the file types that the sector search recognises");
     json(types);
 
@@ -80,5 +99,10 @@ int main(int argc, char** argv) {
     if (scanCmd->parsed()) return RunScan(common, target, scan);
     if (lost->parsed()) return RunLost(common, target);
     if (types->parsed()) return RunTypes(common);
+    if (recoverCmd->parsed()) {
+        if (recover.Lost) recover.Sectors = true;
+        return RunRecover(common, target, recover);
+    }
+    if (imageCmd->parsed()) return RunImage(common, target, image);
     return 0;
 }

@@ -178,6 +178,10 @@ bool CRecovery::Start(CVolume* volume, void (CRecovery::*worker)()) {
     ItemTotal = std::uint32_t(Items.size());
     TotalWritten = 0;
     for (auto& r : Results) r = 0;
+    {
+        std::lock_guard<std::mutex> g(PathLock);
+        Ended.clear();
+    }
     // Raised before the thread starts, so that a stop asked for at once is not lost.
     RunFlag->store(1);
     WorkerRunning = true;
@@ -258,13 +262,23 @@ bool CRecovery::HasTempFiles() const { return !TempFiles.empty(); }
 
 int CRecovery::RecoverItem(FoundItem* item, const std::string* destination) {
     RecoveryResult result = RR_FAILED;
+    TargetCreated = false;
     try {
         result = RecoverOne(item, destination);
     } catch (...) {
         Log().Error("Recovery_Thread.except0");
     }
     ++Results[result];
+    if (item && !item->Is(FI_FOLDER)) {
+        std::lock_guard<std::mutex> g(PathLock);
+        Ended.push_back({item, TargetCreated ? TargetPath : std::string(), result});
+    }
     return result == RR_DONE ? 1 : 0;
+}
+
+std::vector<CRecovery::Outcome> CRecovery::Outcomes() const {
+    std::lock_guard<std::mutex> g(PathLock);
+    return Ended;
 }
 
 RecoveryResult CRecovery::RecoverOne(FoundItem* item, const std::string* destination) {

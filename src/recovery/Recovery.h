@@ -94,6 +94,14 @@ public:
     // Remembered size rules for lost files of any type (0 = none).
     std::uint32_t SizeRuleAll = SR_NONE;
     std::uint32_t CustomSizeKBAll = 0;
+    // How each file of the last run ended and where it went, in the order of the list.
+    struct Outcome {
+        const FoundItem* Item;
+        std::string Target;  // empty when nothing was created
+        RecoveryResult Result;
+    };
+    std::vector<Outcome> Outcomes() const;
+
     CVolume* Volume = nullptr;
     std::vector<FoundItem*> Items;
     std::vector<std::string> TempFiles;
@@ -134,6 +142,7 @@ private:
     bool TargetCreated = false;
     mutable std::mutex PathLock;
     std::string TargetPath;
+    std::vector<Outcome> Ended;  // guarded by PathLock
     std::atomic<std::uint32_t> Current{0};
     std::atomic<std::uint32_t> ItemTotal{0};
     std::atomic<std::uint32_t> FilePercent{0};

@@ -122,3 +122,46 @@ TEST(Cli, ScanOfAVirtualDriveFindsWhatLiesInIt) {
     EXPECT_FALSE(whole.empty());
     EXPECT_NE(whole.find("live\tfile"), std::string::npos) << whole;
 }
+
+TEST(Cli, RecoverWritesTheDeletedFilesAsSleuthkitReadsThem) {
+    vmtest::TempDir dir;
+    int rc = -1;
+    auto j = nlohmann::json::parse(Cli("recover --json --deleted '" + Demo() + "' --to '" + dir.File("out") + "'", &rc));
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(j["recovered"], 4);
+    EXPECT_EQ(j["failed"], 0);
+    // Every recovered file against icat of the same deleted entry.
+    std::string fls;
+    vmtest::RunCommand("fls -r -p -d '" + Demo() + "'", &fls);
+    int compared = 0;
+    for (const auto& line : Lines(fls)) {
+        if (line.rfind("r/r", 0) != 0) continue;
+        auto tab = line.find('\t');
+        std::string inode = line.substr(6, tab - 7);
+        std::string ours, theirs;
+        vmtest::RunCommand("sha256sum < '" + dir.File("out/" + line.substr(tab + 1)) + "'", &ours);
+        vmtest::RunCommand("icat -r '" + Demo() + "' " + inode + " | sha256sum", &theirs);
+        EXPECT_EQ(ours, theirs) << line;
+        ++compared;
+    }
+    EXPECT_EQ(compared, 4);
+    const auto bytes = vmtest::ReadFile(dir.File("out/vellumark-report.tsv"));
+    const auto report = Lines(std::string(bytes.begin(), bytes.end()));
+    ASSERT_EQ(report.size(), 5u);  // a header and one line per file
+    EXPECT_EQ(report[1].rfind("recovered\t1800\t", 0), 0u) << report[1];
+
+    // A second run never replaces what the first wrote: the files get free names.
+    Cli("recover --deleted '" + Demo() + "' --to '" + dir.File("out") + "'", &rc);
+    EXPECT_FALSE(vmtest::ReadFile(dir.File("out/Photos/Blurry shot (1).jpg")).empty());
+}
+
+TEST(Cli, ImageCopiesTheDriveAndRefusesToWriteOverIt) {
+    vmtest::TempDir dir;
+    int rc = -1;
+    Cli("image '" + Demo() + "' '" + dir.File("copy.dsk") + "'", &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(vmtest::ReadFile(dir.File("copy.dsk")), vmtest::ReadFile(Demo()));
+    std::string out = Cli("image '" + dir.File("copy.dsk") + "' '" + dir.File("copy.dsk") + "'", &rc, true);
+    EXPECT_NE(rc, 0);
+    EXPECT_EQ(vmtest::ReadFile(dir.File("copy.dsk")), vmtest::ReadFile(Demo()));
+}

@@ -1,0 +1,163 @@
+// vellumark-cli recover: chosen files of a drive into a folder on another drive, with a report.
+#include <cstdio>
+#include <fnmatch.h>
+#include <filesystem>
+#include <fstream>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include "cli/Commands.h"
+#include "cli/ItemOutput.h"
+#include "cli/Session.h"
+#include "recovery/Destination.h"
+#include "recovery/Recovery.h"
+#include "recovery/SizeRules.h"
+
+namespace vm::cli {
+namespace {
+
+std::string Slashed(std::string path) {
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+bool Matches(const std::string& pattern, const std::string& path) {
+    const std::string p = Slashed(pattern), full = Slashed(path);
+    const std::string relative = full.substr(1), name = full.substr(full.find_last_of('/') + 1);
+    return fnmatch(p.c_str(), full.c_str(), 0) == 0 || fnmatch(p.c_str(), relative.c_str(), 0) == 0 ||
+           (p.find('/') == std::string::npos && fnmatch(p.c_str(), name.c_str(), 0) == 0);
+}
+
+std::vector<FoundItem*> Select(const CVolume& volume, const RecoverOptions& o) {
+    std::vector<FoundItem*> out;
+    for (FoundItem* item : ListedItems(volume)) {
+        if (item->Is(FI_LOST) && !o.Lost) continue;
+        if (o.DeletedOnly && !item->Is(FI_DELETED)) continue;
+        if (o.Patterns.empty()) {
+            if (!item->Is(FI_FOLDER)) out.push_back(item);
+            continue;
+        }
+        for (const auto& p : o.Patterns)
+            if (Matches(p, ItemPath(volume, *item))) {
+                out.push_back(item);
+                break;
+            }
+    }
+    return out;
+}
+
+std::string Sha256OfFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
+    std::vector<char> buf(1 << 20);
+    while (in) {
+        in.read(buf.data(), std::streamsize(buf.size()));
+        EVP_DigestUpdate(ctx, buf.data(), std::size_t(in.gcount()));
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    EVP_DigestFinal_ex(ctx, digest, &n);
+    EVP_MD_CTX_free(ctx);
+    std::string hex;
+    char two[3];
+    for (unsigned i = 0; i < n; ++i) {
+        std::snprintf(two, sizeof two, "%02x", digest[i]);
+        hex += two;
+    }
+    return hex;
+}
+
+const char* ResultText(RecoveryResult r) {
+    switch (r) {
+        case RR_DONE: return "recovered";
+        case RR_INCOMPLETE: return "incomplete";
+        default: return "failed";
+    }
+}
+
+// One line per file: result, size written, source offset, SHA-256, source path, target path.
+std::string WriteReport(const std::string& folder, const CVolume& volume, const CRecovery& job) {
+    std::string path = folder + (folder.back() == '/' ? "" : "/") + "vellumark-report.tsv";
+    for (int n = 1; ::access(path.c_str(), F_OK) == 0; ++n)
+        path = folder + "/vellumark-report (" + std::to_string(n) + ").tsv";
+    std::ofstream out(path);
+    out << "result\tsize\tsource_offset\tsha256\tsource\ttarget\n";
+    for (const auto& o : job.Outcomes()) {
+        std::error_code ec;
+        const auto size = o.Target.empty() ? 0 : std::filesystem::file_size(o.Target, ec);
+        out << ResultText(o.Result) << '\t' << (ec ? 0 : size) << '\t' << o.Item->DataOffset << '\t'
+            << (o.Target.empty() ? "-" : Sha256OfFile(o.Target)) << '\t' << ItemPath(volume, *o.Item) << '\t'
+            << (o.Target.empty() ? "-" : o.Target) << '\n';
+    }
+    return path;
+}
+
+bool ParseSizeRule(const std::string& text, CRecovery& job, std::string& error) {
+    if (text == "default") job.SizeRuleAll = SR_DEFAULT_SIZE;
+    else if (text == "next") job.SizeRuleAll = SR_NEXT_ANY_TYPE;
+    else if (text == "next-same") job.SizeRuleAll = SR_NEXT_SAME_TYPE;
+    else if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos && text.size() < 10) {
+        job.SizeRuleAll = SR_CUSTOM;
+        job.CustomSizeKBAll = std::uint32_t(std::stoul(text));
+    } else {
+        error = "--size-rule takes default, next, next-same or a size in KB";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunRecover(const CommonOptions& common, const TargetOptions& target, const RecoverOptions& o) {
+    CSession session;
+    std::string error;
+    CRecovery job;
+    if (!ParseSizeRule(o.SizeRule, job, error)) return Fail(error);
+    std::error_code ec;
+    std::filesystem::create_directories(o.To, ec);
+    const std::string destination = std::filesystem::absolute(o.To, ec).lexically_normal().string();
+    CVolume* volume = session.Open(target, error);
+    if (!volume) return Fail(error);
+    std::string message;
+    if (CheckDestination(destination, true, volume, &message) != 1)
+        return Fail(message.empty() ? "the destination '" + destination + "' cannot be used" : message);
+    session.Run(*volume, o.Sectors ? Phase::Full : Phase::FileSystem, true);
+    const auto selection = Select(*volume, o);
+    if (selection.empty()) return Fail("nothing on the drive matches what was asked for");
+    RecoverySettings settings;
+    settings.RecoveryFolder = destination;
+    job.SetSettings(&settings);
+    job.SetRunFlag(&session.Computer().Progress().RecoveryRunning);
+    if (!job.BeginRecovery(volume, selection, SelectionSource::List)) return Fail("the recovery could not start");
+    const bool terminal = ::isatty(STDERR_FILENO);
+    while (job.IsRunning()) {
+        if (terminal)
+            std::fprintf(stderr, "\rrecovering %u of %u   ", job.CurrentIndex() + 1, job.ItemCount());
+        usleep(100000);
+    }
+    job.Wait();
+    if (terminal) std::fprintf(stderr, "\r%40s\r", "");
+    const std::string report = WriteReport(destination, *volume, job);
+    if (common.Json) {
+        nlohmann::ordered_json j;
+        j["recovered"] = job.Count(RR_DONE);
+        j["incomplete"] = job.Count(RR_INCOMPLETE);
+        j["failed"] = job.Count(RR_FAILED);
+        j["bytes"] = job.BytesWritten();
+        j["destination"] = destination;
+        j["report"] = report;
+        std::printf("%s\n", j.dump(2).c_str());
+    } else {
+        std::printf("Recovered %u file(s), %llu bytes, into %s\n", job.Count(RR_DONE),
+                    (unsigned long long)job.BytesWritten(), destination.c_str());
+        if (job.Count(RR_INCOMPLETE)) std::printf("Incomplete: %u file(s) (kept, see the log)\n", job.Count(RR_INCOMPLETE));
+        if (job.Count(RR_FAILED)) std::printf("Failed: %u file(s) (see the log)\n", job.Count(RR_FAILED));
+        std::printf("Report: %s\n", report.c_str());
+    }
+    return job.Count(RR_FAILED) ? 2 : 0;
+}
+
+}  // namespace vm::cli

@@ -120,6 +120,8 @@ constexpr BuiltinType kTypes[] = {
     {11, kSystem, "System Logical FAT32 Disk", "system", "SYSTEM", R"(2[510] "U" AA & 1[0] EB & 1[2] 90 & b[82] "FAT32")", nullptr},
     {7, kSystem, "System Logical NTFS Disk", "system", "SYSTEM", R"(2[510] "U" AA & 1[0] EB & 1[2] 90 & b[3] "NTFS    ")", nullptr},
     {24, kSystem, "NTFS File Entry ", "system", "SYSTEM", R"(4[0] "FILE")", nullptr},
+    // A FAT folder's first cluster: its "." entry, a folder, followed by its ".." entry.
+    {25, kSystem, "FAT Directory", "system", "SYSTEM", R"(b[0] ".          " & 1[11] 10 & b[32] "..         ")", nullptr},
     {500, kDocuments, "Microsoft Storage File (DOC,XLS,PPT and etc.)", "document", "DOC", R"(4[0] D0 CF 11 E0)", nullptr},
     {502, kDocuments, "Microsoft Word Document", "document", "DOC", "", nullptr},
     {501, kDocuments, "Microsoft Excel Document", "document", "XLS", "", nullptr},

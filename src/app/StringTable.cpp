@@ -18,6 +18,7 @@ constexpr Entry kStrings[] = {
     {172, "Volume %s at position %I64d not read, retry %d"},
     {173, "Can't read boot sector on [%s]"},
     {174, "GetPartitionInfo error on volume [%s]"},
+    {178, "Analyzing MFT table"},
     {186, "Can't create temporary file"},
     {4352, "Lost folders"},
     {4865, "lost_file_%I64d"},

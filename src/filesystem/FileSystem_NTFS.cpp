@@ -225,10 +225,12 @@ void CFileSystem_NTFS::WalkRecord(CMftRecord& reader, const std::uint8_t* data, 
         FoundItem item;
         RecordState state;
         bool ok = Le32(data) == kMftSignature && reader.LoadRecord(data);
+        // An extension record carries attributes of its base record's file, not a file of its own.
+        const bool extension = ok && (Le64(data + 0x20) & 0xFFFFFFFFFFFFull) != 0;
         if (ok) {
             state = {reader.SequenceNumber(), true, reader.InUse(), reader.IsDirectory()};
             item.Id = n;
-            ok = MakeItem(reader, item, true);
+            ok = !extension && MakeItem(reader, item, true);
         }
         if (Walked.size() == n) Walked.push_back(state);
         Current = n;
@@ -326,7 +328,7 @@ void CFileSystem_NTFS::ExamineFoundRecord(const FoundItem& find) {
 }
 
 void CFileSystem_NTFS::ParseRecord(const std::uint8_t* record, std::uint64_t position) {
-    if (!record || Le32(record) != kMftSignature) return;
+    if (!record || Le32(record) != kMftSignature || (Le64(record + 0x20) & 0xFFFFFFFFFFFFull) != 0) return;
     CMftRecord reader(this);
     if (!reader.LoadRecord(record)) return;
     FoundItem item;

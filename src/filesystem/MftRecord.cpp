@@ -373,33 +373,51 @@ bool CMftRecord::TakeDataExtent(const CMftRecord& source, const Attr& a) {
     return true;
 }
 
+bool CMftRecord::TakeTimes(const CMftRecord& source, FoundItem& item) const {
+    std::uint32_t valueAt = 0, valueLength = 0;
+    const std::uint32_t si = source.FindAttribute(AT_STANDARD_INFORMATION);
+    if (!si || !source.ResidentValue(si, valueAt, valueLength) || valueLength < 32) return false;
+    const std::uint8_t* v = source.Buffer() + valueAt;
+    item.CreateTime = Le64(v);
+    item.WriteTime = Le64(v + 8);
+    item.AccessTime = Le64(v + 24);
+    return true;
+}
+
+bool CMftRecord::TakeNames(const CMftRecord& source, FoundItem& item, bool& first) {
+    bool any = false;
+    for (std::uint32_t fn = source.FindAttribute(AT_FILE_NAME); fn; fn = source.NextAttribute(fn, AT_FILE_NAME)) {
+        std::uint32_t valueAt = 0, valueLength = 0;
+        if (!source.ResidentValue(fn, valueAt, valueLength) || valueLength < 0x42) continue;
+        any = true;
+        const std::uint8_t* v = source.Buffer() + valueAt;
+        if (first) {
+            const std::uint64_t parent = Le64(v);
+            item.ParentId = std::uint32_t(parent);
+            ParentSequence = std::uint16_t(parent >> 48);
+            item.Size = Le64(v + 0x30);
+            first = false;
+        }
+        const std::uint32_t length = v[0x40], space = v[0x41];
+        if (length == 0 || 0x42 + 2 * length > valueLength) continue;
+        if (space != 1 && (item.Flags & FI_NAMED)) continue;
+        NameBuffer = Utf16LeToUtf8(v + 0x42, length);
+        item.Name = NameBuffer.c_str();
+        item.Flags |= FI_NAMED;
+    }
+    return any;
+}
+
 bool CMftRecord::FillItem(FoundItem& item) {
     try {
-        std::uint32_t valueAt = 0, valueLength = 0;
-        if (std::uint32_t si = FindAttribute(AT_STANDARD_INFORMATION); si && ResidentValue(si, valueAt, valueLength) &&
-                                                                        valueLength >= 32) {
-            item.CreateTime = Le64(Buffer() + valueAt);
-            item.WriteTime = Le64(Buffer() + valueAt + 8);
-            item.AccessTime = Le64(Buffer() + valueAt + 24);
-        }
-        bool firstName = true;
-        for (std::uint32_t fn = FindAttribute(AT_FILE_NAME); fn; fn = NextAttribute(fn, AT_FILE_NAME)) {
-            if (!ResidentValue(fn, valueAt, valueLength) || valueLength < 0x42) continue;
-            const std::uint8_t* v = Buffer() + valueAt;
-            if (firstName) {
-                const std::uint64_t parent = Le64(v);
-                item.ParentId = std::uint32_t(parent);
-                ParentSequence = std::uint16_t(parent >> 48);
-                item.Size = Le64(v + 0x30);
-                firstName = false;
-            }
-            const std::uint32_t length = v[0x40], space = v[0x41];
-            if (length == 0 || 0x42 + 2 * length > valueLength) continue;
-            if (space != 1 && (item.Flags & FI_NAMED)) continue;
-            NameBuffer = Utf16LeToUtf8(v + 0x42, length);
-            item.Name = NameBuffer.c_str();
-            item.Flags |= FI_NAMED;
-        }
+        // A file with an attribute list may keep its times and names in extension records.
+        bool timed = TakeTimes(*this, item);
+        for (auto it = ExtRecords.begin(); !timed && it != ExtRecords.end(); ++it)
+            if (it->second) timed = TakeTimes(*it->second, item);
+        bool first = true;
+        bool named = TakeNames(*this, item, first);
+        for (auto it = ExtRecords.begin(); !named && it != ExtRecords.end(); ++it)
+            if (it->second) named = TakeNames(*it->second, item, first);
         if (DataFound || std::int64_t(item.Size) < std::int64_t(DataSize)) item.Size = DataSize;
         for (std::uint32_t d = FindAttribute(AT_DATA); d; d = NextAttribute(d, AT_DATA)) ++DataStreams;
         return true;
@@ -441,6 +459,7 @@ void CMftRecord::LoadAttributeList() {
         // Old layouts keep no record number at 0x2C; there the extension's back reference is not checked.
         const bool ownNumberKnown = Le16(Buffer() + 4) >= 0x30;
         std::vector<std::uint8_t> value, record(Size());
+        std::vector<std::uint64_t> dataRecords;
         for (std::uint32_t at = FindAttribute(AT_ATTRIBUTE_LIST); at; at = NextAttribute(at, AT_ATTRIBUTE_LIST)) {
             Attr a;
             AttributeAt(at, a);
@@ -458,8 +477,11 @@ void CMftRecord::LoadAttributeList() {
                 }
                 p += entryLength;
                 const std::uint64_t n = Le64(e + 16) & 0xFFFFFFFFFFFFull;
-                if (type != AT_DATA || e[6] != 0 || n > 0xFFFFFFFFull) continue;
-                if ((ownNumberKnown && n == RecordNumber()) || ExtRecords.count(n)) continue;
+                const bool wanted = type == AT_STANDARD_INFORMATION || type == AT_FILE_NAME ||
+                                    (type == AT_DATA && e[6] == 0);
+                if (!wanted || n > 0xFFFFFFFFull || (ownNumberKnown && n == RecordNumber())) continue;
+                if (type == AT_DATA) dataRecords.push_back(n);
+                if (ExtRecords.count(n)) continue;
                 if (ExtRecords.size() >= kMaxExtensionRecords) {
                     Log().Error("CMftRecord: attribute list of record %d names too many records", RecordNumber());
                     break;
@@ -469,13 +491,17 @@ void CMftRecord::LoadAttributeList() {
                 const bool loaded = pOwner->ReadMftRecord(std::uint32_t(n), record.data()) >= record.size() &&
                                     ext->LoadRecord(record.data());
                 const std::uint32_t base = std::uint32_t(Le64(ext->Buffer() + 0x20));
-                if (loaded && (!ownNumberKnown || base == RecordNumber()))
-                    MergeExtension(*ext);
-                else
+                if (!loaded || (ownNumberKnown && base != RecordNumber())) {
                     Log().Error("CMftRecord: extension record %I64d of record %d is not usable", n, RecordNumber());
+                    ext.reset();
+                }
                 ExtRecords.emplace(n, std::move(ext));
             }
         }
+        std::sort(dataRecords.begin(), dataRecords.end());
+        dataRecords.erase(std::unique(dataRecords.begin(), dataRecords.end()), dataRecords.end());
+        for (std::uint64_t n : dataRecords)
+            if (auto it = ExtRecords.find(n); it != ExtRecords.end() && it->second) MergeExtension(*it->second);
     } catch (...) {
         Log().Error("CMftRecord::LoadAttributeList except in record %d", RecordNumber());
     }

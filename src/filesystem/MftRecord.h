@@ -124,6 +124,8 @@ private:
     void NormalizeRuns();
     bool ReadAttributeListValue(const Attr& a, std::vector<std::uint8_t>& value) const;
     void MergeExtension(const CMftRecord& ext);
+    bool TakeTimes(const CMftRecord& source, FoundItem& item) const;
+    bool TakeNames(const CMftRecord& source, FoundItem& item, bool& first);
 
     const IMftOwner* pOwner;
     std::map<std::uint64_t, std::unique_ptr<CMftRecord>> ExtRecords;

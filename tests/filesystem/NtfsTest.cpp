@@ -639,3 +639,131 @@ TEST(NtfsAnalyser, FoundRecordsOutsideTheMftKeepTheirCopy) {
     EXPECT_EQ(a.Volume->ReadItem(copy, out.data(), 0, 512), 4u);
     EXPECT_EQ(std::string(out.begin(), out.begin() + 4), "old!");
 }
+
+// ---- real volumes against sleuthkit --------------------------------------------------------
+
+namespace {
+
+struct Listed {
+    std::string Path;
+    std::int64_t Size;  // -1 for folders
+    bool Deleted;
+    bool operator<(const Listed& o) const { return std::tie(Path, Size, Deleted) < std::tie(o.Path, o.Size, o.Deleted); }
+    bool operator==(const Listed& o) const { return Path == o.Path && Size == o.Size && Deleted == o.Deleted; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Listed& l) {
+    return os << (l.Deleted ? "* " : "") << l.Path << " (" << l.Size << ")";
+}
+
+// sleuthkit's metadata files, named streams and nameless orphans are not files of ours.
+bool SleuthkitOnly(const std::string& path) {
+    if (path.find(':') != std::string::npos) return true;
+    std::istringstream parts(path);
+    for (std::string part; std::getline(parts, part, '/');)
+        if (!part.empty() && part[0] == '$' && part != "$OrphanFiles") return true;
+    return path == "$OrphanFiles" || path.rfind("$OrphanFiles/OrphanFile-", 0) == 0;
+}
+
+// Records not in use, from `ils -A`: a name that sleuthkit finds in a folder's index but whose
+// record is free is a deleted file all the same.
+std::set<std::string> FreeRecords(const std::string& image) {
+    std::string text;
+    vmtest::RunCommand("ils -A '" + image + "'", &text);
+    std::set<std::string> free;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("|f|") != std::string::npos) free.insert(line.substr(0, line.find('|')));
+    return free;
+}
+
+// `fls -r -p -l` lines: "r/r * 64-128-2:\tdir/name\t<four times>\tsize\tuid\tgid".
+std::map<std::string, std::pair<Listed, std::string>> ParseFls(const std::string& text,
+                                                                const std::set<std::string>& free) {
+    std::map<std::string, std::pair<Listed, std::string>> out;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string x; std::getline(fields, x, '\t');) f.push_back(x);
+        if (f.size() < 7) continue;
+        const std::string head = f[0];
+        const bool folder = head.size() > 2 && head[2] == 'd';
+        const std::string inode = head.substr(head.rfind(' ') + 1, head.find('-', head.rfind(' ')) - head.rfind(' ') - 1);
+        const bool deleted = head.find(" * ") != std::string::npos || free.count(inode);
+        if (SleuthkitOnly(f[1])) continue;
+        out[f[1]] = {{f[1], folder ? -1 : std::stoll(f[f.size() - 3]), deleted}, inode};
+    }
+    return out;
+}
+
+// Our path of a filed item, in sleuthkit's form: folders joined by '/', a lost folder's
+// contents under "$OrphanFiles".
+std::string PathOf(const std::map<std::uint32_t, const RecordingNtfs::Filed*>& byId, const RecordingNtfs::Filed& f) {
+    std::string path = f.Name;
+    std::uint32_t parent = f.Item.ParentId;
+    for (int depth = 0; parent != 5 && depth < 64; ++depth) {
+        auto it = byId.find(parent);
+        if (it == byId.end()) return "$OrphanFiles/" + path;
+        if (it->second->Item.SignedParentId() == ID_LOST_FOLDERS) return "$OrphanFiles/" + path;
+        path = it->second->Name + "/" + path;
+        parent = it->second->Item.ParentId;
+    }
+    return path;
+}
+
+void CompareWithSleuthkit(const std::string& image) {
+    std::string fls;
+    ASSERT_EQ(vmtest::RunCommand("fls -r -p -l '" + image + "'", &fls), 0);
+    const auto expected = ParseFls(fls, FreeRecords(image));
+    Analysis a = OpenImage(image);
+    a.Fs->Analyse();
+    std::map<std::uint32_t, const RecordingNtfs::Filed*> byId;
+    for (const auto& f : a.Fs->Items) byId.emplace(f.Item.Id, &f);
+    std::set<Listed> ours, theirs;
+    std::map<std::string, const RecordingNtfs::Filed*> byPath;
+    for (const auto& f : a.Fs->Items) {
+        if (f.Item.SignedParentId() == ID_LOST_FOLDERS) continue;
+        const std::string path = PathOf(byId, f);
+        if (SleuthkitOnly(path)) continue;
+        const bool folder = f.Item.Is(FI_FOLDER);
+        ours.insert({path, folder ? -1 : std::int64_t(f.Item.Size), f.Item.Is(FI_DELETED)});
+        byPath[path] = &f;
+    }
+    for (const auto& [path, e] : expected) theirs.insert(e.first);
+    std::vector<Listed> onlyOurs, onlyTheirs;
+    std::set_difference(ours.begin(), ours.end(), theirs.begin(), theirs.end(), std::back_inserter(onlyOurs));
+    std::set_difference(theirs.begin(), theirs.end(), ours.begin(), ours.end(), std::back_inserter(onlyTheirs));
+    EXPECT_THAT(onlyOurs, ::testing::IsEmpty()) << image << ": listed by us only";
+    EXPECT_THAT(onlyTheirs, ::testing::IsEmpty()) << image << ": listed by sleuthkit only";
+    EXPECT_GT(ours.size(), 3u);
+    // Every live file's data reads as icat reads it.
+    std::vector<std::uint8_t> chunk(2 << 20);
+    for (const auto& [path, e] : expected) {
+        if (e.first.Deleted || e.first.Size <= 0 || !byPath.count(path)) continue;
+        std::string want;
+        ASSERT_EQ(vmtest::RunCommand("icat '" + image + "' " + e.second, &want), 0);
+        std::string got;
+        const FoundItem& item = byPath[path]->Item;
+        for (std::uint64_t at = 0; at < item.Size;) {
+            const std::uint32_t n = a.Volume->ReadItem(item, chunk.data(), at, std::uint32_t(chunk.size()));
+            if (n == 0) break;
+            got.append(reinterpret_cast<const char*>(chunk.data()), std::min<std::uint64_t>(n, item.Size - at));
+            at += n;
+        }
+        EXPECT_TRUE(got == want) << image << ": " << path << " reads " << got.size() << " bytes, icat " << want.size();
+    }
+}
+
+bool HaveSleuthkit() { return vmtest::RunCommand("fls -V >/dev/null 2>&1") == 0; }
+
+}  // namespace
+
+class NtfsFixture : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(NtfsFixture, ListsAndReadsWhatSleuthkitDoes) {
+    if (!vmtest::HaveFixture(GetParam()) || !HaveSleuthkit()) GTEST_SKIP() << "no " << GetParam() << " or sleuthkit";
+    CompareWithSleuthkit(vmtest::FixturePath(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, NtfsFixture, ::testing::Values("ntfs.img", "ntfs_512.img", "ntfs_4k.img"));

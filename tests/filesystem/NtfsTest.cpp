@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <map>
@@ -697,19 +698,31 @@ std::map<std::string, std::pair<Listed, std::string>> ParseFls(const std::string
     return out;
 }
 
-// Our path of a filed item, in sleuthkit's form: folders joined by '/', a lost folder's
-// contents under "$OrphanFiles".
-std::string PathOf(const std::map<std::uint32_t, const RecordingNtfs::Filed*>& byId, const RecordingNtfs::Filed& f) {
-    std::string path = f.Name;
-    std::uint32_t parent = f.Item.ParentId;
-    for (int depth = 0; parent != 5 && depth < 64; ++depth) {
-        auto it = byId.find(parent);
-        if (it == byId.end()) return "$OrphanFiles/" + path;
-        if (it->second->Item.SignedParentId() == ID_LOST_FOLDERS) return "$OrphanFiles/" + path;
-        path = it->second->Name + "/" + path;
-        parent = it->second->Item.ParentId;
+// The folder path the drive gives an item, in sleuthkit's form: '/' between folders, and what
+// lies in a lost folder under "$OrphanFiles".
+std::string SleuthkitPath(const CVolume& volume, const FoundItem& item) {
+    std::string folder;
+    volume.GetItemPath(item, folder);
+    const std::string lost = std::string(BuiltinString(4352)) + "\\";
+    if (folder.rfind(lost, 0) == 0) {
+        const std::size_t end = folder.find('\\', lost.size());
+        folder = "$OrphanFiles\\" + (end == std::string::npos ? "" : folder.substr(end + 1));
+    } else if (!folder.empty() && folder[0] == '\\') {
+        folder.erase(0, 1);
     }
-    return path;
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    return folder + item.NameOrEmpty();
+}
+
+// Every item below the file system's root and "Lost folders", as the tree links them.
+void CollectTree(const CFoundTree& tree, std::int32_t id, std::set<std::int32_t>& seen, std::vector<FoundItem*>& out) {
+    if (!seen.insert(id).second) return;
+    std::vector<FoundItem*> children;
+    tree.GetChildren(id, children);
+    for (FoundItem* child : children) {
+        out.push_back(child);
+        if (child->Is(FI_FOLDER)) CollectTree(tree, child->SignedId(), seen, out);
+    }
 }
 
 void CompareWithSleuthkit(const std::string& image) {
@@ -718,19 +731,28 @@ void CompareWithSleuthkit(const std::string& image) {
     const auto expected = ParseFls(fls, FreeRecords(image));
     Analysis a = OpenImage(image);
     a.Fs->Analyse();
-    std::map<std::uint32_t, const RecordingNtfs::Filed*> byId;
-    for (const auto& f : a.Fs->Items) byId.emplace(f.Item.Id, &f);
+    std::vector<FoundItem*> items;
+    std::set<std::int32_t> seen;
+    CollectTree(a.Volume->FoundTree, 5, seen, items);
+    CollectTree(a.Volume->FoundTree, ID_LOST_FOLDERS, seen, items);
     std::set<Listed> ours, theirs;
-    std::map<std::string, const RecordingNtfs::Filed*> byPath;
-    for (const auto& f : a.Fs->Items) {
-        if (f.Item.SignedParentId() == ID_LOST_FOLDERS) continue;
-        const std::string path = PathOf(byId, f);
+    std::map<std::string, const FoundItem*> byPath;
+    for (const FoundItem* item : items) {
+        if (item->SignedParentId() == ID_LOST_FOLDERS) continue;  // the lost folder itself
+        const std::string path = SleuthkitPath(*a.Volume, *item);
         if (SleuthkitOnly(path)) continue;
-        const bool folder = f.Item.Is(FI_FOLDER);
-        ours.insert({path, folder ? -1 : std::int64_t(f.Item.Size), f.Item.Is(FI_DELETED)});
-        byPath[path] = &f;
+        ours.insert({path, item->Is(FI_FOLDER) ? -1 : std::int64_t(item->Size), item->Is(FI_DELETED)});
+        byPath[path] = item;
     }
-    for (const auto& [path, e] : expected) theirs.insert(e.first);
+    // A file with hard links is one record: it is listed once, under one of its names.
+    std::multimap<std::string, std::string> namesOf;
+    for (const auto& [path, e] : expected) namesOf.emplace(e.second, path);
+    for (const auto& [path, e] : expected) {
+        bool otherName = false;
+        for (auto [it, end] = namesOf.equal_range(e.second); it != end; ++it)
+            otherName |= it->second != path && byPath.count(it->second) && !byPath.count(path);
+        if (!otherName) theirs.insert(e.first);
+    }
     std::vector<Listed> onlyOurs, onlyTheirs;
     std::set_difference(ours.begin(), ours.end(), theirs.begin(), theirs.end(), std::back_inserter(onlyOurs));
     std::set_difference(theirs.begin(), theirs.end(), ours.begin(), ours.end(), std::back_inserter(onlyTheirs));
@@ -744,7 +766,7 @@ void CompareWithSleuthkit(const std::string& image) {
         std::string want;
         ASSERT_EQ(vmtest::RunCommand("icat '" + image + "' " + e.second, &want), 0);
         std::string got;
-        const FoundItem& item = byPath[path]->Item;
+        const FoundItem& item = *byPath[path];
         for (std::uint64_t at = 0; at < item.Size;) {
             const std::uint32_t n = a.Volume->ReadItem(item, chunk.data(), at, std::uint32_t(chunk.size()));
             if (n == 0) break;

@@ -158,7 +158,8 @@ void CFileSystem_NTFS::CapRecordCount() {
     const std::uint64_t bpc = GetBytesPerCluster();
     for (const DataRun& r : pMftReader->Runs)
         if (!r.Sparse) mapped = std::min<std::uint64_t>(mapped + r.Length, 1ull << 48);
-    std::uint64_t bytes = std::min(pMftReader->DataSize, mapped * bpc);
+    const std::uint64_t mappedBytes = bpc && mapped > UINT64_MAX / bpc ? UINT64_MAX : mapped * bpc;
+    std::uint64_t bytes = std::min(pMftReader->DataSize, mappedBytes);
     if (pVolume->TotalBytes) bytes = std::min(bytes, pVolume->TotalBytes);
     RecordCount = std::min<std::uint64_t>(bytes / RecordSize, 0xFFFFFFFFull);
     if (RecordCount < claimed)

@@ -789,3 +789,36 @@ TEST_P(NtfsFixture, ListsAndReadsWhatSleuthkitDoes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, NtfsFixture, ::testing::Values("ntfs.img", "ntfs_512.img", "ntfs_4k.img"));
+
+namespace {
+
+// Counts the reads that reach the image.
+class CountingReader : public IDeviceReader {
+public:
+    explicit CountingReader(std::shared_ptr<IDeviceReader> inner) : Inner(std::move(inner)) {}
+    ReadResult ReadAt(std::uint64_t pos, void* buffer, std::size_t len) override {
+        ++Reads;
+        return Inner->ReadAt(pos, buffer, len);
+    }
+    std::uint64_t SizeBytes() const override { return Inner->SizeBytes(); }
+    std::shared_ptr<IDeviceReader> Inner;
+    std::atomic<int> Reads{0};
+};
+
+}  // namespace
+
+TEST(NtfsAnalyser, WalkReadsTheMftInLargeBlocks) {
+    if (!vmtest::HaveFixture("ntfs_512.img")) GTEST_SKIP() << "no ntfs_512.img";
+    std::shared_ptr<CountingReader> counter;
+    Analysis a = OpenImage(vmtest::FixturePath("ntfs_512.img"));
+    a.Volume->Close();
+    a.Volume->SetDeviceOpener([&](const std::string& path, int* error) -> std::shared_ptr<IDeviceReader> {
+        counter = std::make_shared<CountingReader>(CDeviceFile::Open(path, error));
+        return counter;
+    });
+    a.Fs->Analyse();
+    ASSERT_TRUE(counter);
+    // 512-byte clusters: a read per cluster would be two per record.
+    EXPECT_GT(a.Fs->RecordCount, 64u);
+    EXPECT_LT(counter->Reads.load(), int(a.Fs->RecordCount / 4)) << a.Fs->RecordCount << " records";
+}

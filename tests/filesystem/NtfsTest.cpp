@@ -147,6 +147,7 @@ protected:
         {
             std::lock_guard<std::mutex> g(Lock);
             Items.push_back({rec, rec.NameOrEmpty()});
+            Items.back().Item.Name = nullptr;  // the analyser's buffer: valid only during the call
         }
         CFileSystem_NTFS::FileItem(rec);
         if (OnFile) OnFile(rec);
@@ -633,11 +634,16 @@ TEST(NtfsAnalyser, FoundRecordsOutsideTheMftKeepTheirCopy) {
                               std::thread([&] { a.Fs->ExamineFoundRecord(find); })};
     for (auto& t : workers) t.join();
     ASSERT_EQ(a.Fs->Items.size(), walked + 2);
-    const FoundItem copy = a.Fs->Items.back().Item;
     EXPECT_EQ(a.Fs->Items.back().Name, "old.txt");
-    EXPECT_TRUE(copy.Is(FI_DELETED));
+    std::intptr_t cursor = -1;
+    FoundItem* copy = nullptr;
+    while (FoundItem* f = a.Volume->FoundTree.FindById(8, cursor))
+        if (f->FileType == kFileTypeMftRecord) copy = f;
+    ASSERT_TRUE(copy);
+    EXPECT_TRUE(copy->Is(FI_DELETED));
+    EXPECT_EQ(copy->DataOffset, 20u * 4096);
     std::vector<std::uint8_t> out(512);
-    EXPECT_EQ(a.Volume->ReadItem(copy, out.data(), 0, 512), 4u);
+    EXPECT_EQ(a.Volume->ReadItem(*copy, out.data(), 0, 512), 4u);
     EXPECT_EQ(std::string(out.begin(), out.begin() + 4), "old!");
 }
 
@@ -759,6 +765,13 @@ void CompareWithSleuthkit(const std::string& image) {
     EXPECT_THAT(onlyOurs, ::testing::IsEmpty()) << image << ": listed by us only";
     EXPECT_THAT(onlyTheirs, ::testing::IsEmpty()) << image << ": listed by sleuthkit only";
     EXPECT_GT(ours.size(), 3u);
+    // The cluster map is the volume's $Bitmap.
+    std::string bitmap;
+    ASSERT_EQ(vmtest::RunCommand("icat '" + image + "' 6", &bitmap), 0);
+    const CBitArray& map = a.Volume->ClusterMap;
+    ASSERT_GE(map.ByteCount(), (a.Volume->TotalClusters + 7) / 8);
+    ASSERT_LE(map.ByteCount(), bitmap.size());
+    EXPECT_EQ(std::memcmp(map.GetBuffer(), bitmap.data(), map.ByteCount()), 0);
     // Every live file's data reads as icat reads it.
     std::vector<std::uint8_t> chunk(2 << 20);
     for (const auto& [path, e] : expected) {
@@ -821,4 +834,86 @@ TEST(NtfsAnalyser, WalkReadsTheMftInLargeBlocks) {
     // 512-byte clusters: a read per cluster would be two per record.
     EXPECT_GT(a.Fs->RecordCount, 64u);
     EXPECT_LT(counter->Reads.load(), int(a.Fs->RecordCount / 4)) << a.Fs->RecordCount << " records";
+}
+
+TEST(NtfsAnalyser, MftSpreadOverAnAttributeListIsWalkedToItsEnd) {
+    vmtest::TempDir dir;
+    CraftedVolume v;
+    // $MFT: VCN 0-3 in clusters 4-7 (records 0-15) in its own record, VCN 4-7 in clusters
+    // 12-15 (records 16-31) in extension record 15.
+    std::vector<std::uint8_t> list(0x40, 0);
+    Put32(list, 0, AT_DATA);
+    Put16(list, 4, 0x20);
+    Put64(list, 16, 0);
+    Put32(list, 0x20, AT_DATA);
+    Put16(list, 0x24, 0x20);
+    Put64(list, 0x28, 4);
+    Put64(list, 0x30, 15);
+    RecordBuilder mft(1024, 0);
+    mft.FileName("$MFT", 5, 3).Resident(AT_ATTRIBUTE_LIST, list).NonResident(AT_DATA, {0x11, 0x04, 0x04, 0x00}, 32 * 1024);
+    v.Put(0, mft.Bytes());
+    RecordBuilder ext(1024, 15);
+    ext.NonResident(AT_DATA, {0x11, 0x04, 0x0C, 0x00}, 0, 4);
+    Put64(ext.Bytes(), 0x20, 0);  // base record 0: an extension of $MFT
+    v.Put(15, ext.Bytes());
+    RecordBuilder far(1024, 20);
+    far.FileName("far.txt", 5).Resident(AT_DATA, {'f', 'a', 'r'});
+    std::copy(far.Bytes().begin(), far.Bytes().end(), v.Image.begin() + 13 * 4096);
+    CLog log;
+    SetGlobalLog(&log);
+    Analysis a = OpenImage(v.Write(dir));
+    a.Fs->Analyse();
+    SetGlobalLog(nullptr);
+    EXPECT_EQ(a.Fs->RecordCount, 32u);
+    EXPECT_THAT(Names(*a.Fs), ::testing::Contains("far.txt"));
+    EXPECT_TRUE(log.Contains("Analyzing MFT table"));
+}
+
+TEST(NtfsAnalyser, VolumeWithoutMftFilesNothing) {
+    vmtest::TempDir dir;
+    CraftedVolume v;  // no record at the MFT's cluster
+    CLog log;
+    SetGlobalLog(&log);
+    Analysis a = OpenImage(v.Write(dir));
+    a.Fs->Analyse();
+    SetGlobalLog(nullptr);
+    EXPECT_TRUE(log.Contains("CFileSystem_NTFS: Load MFT failed."));
+    EXPECT_FALSE(log.Contains("Analyzing MFT table"));
+    EXPECT_TRUE(a.Fs->Items.empty());
+}
+
+TEST(NtfsAnalyser, CompressedDataIsUnpackedAndEncryptedDataCopiedAsStored) {
+    vmtest::TempDir dir;
+    CraftedVolume v;
+    v.PutMft(16 * 1024);
+    // Unit 0 (clusters 0-15): one stored cluster of LZNT1 data, the rest sparse; unit 1: sixteen
+    // stored clusters, read as they are; unit 2: all sparse.
+    const std::vector<std::uint8_t> chunk = {0x05, 0xB0, 0x08, 'a', 'b', 'c', 0x06, 0x20, 0x00, 0x00};
+    std::copy(chunk.begin(), chunk.end(), v.Image.begin() + 30 * 4096);
+    for (int c = 0; c < 16; ++c) std::fill_n(v.Image.begin() + (40 + c) * 4096, 4096, std::uint8_t('A' + c));
+    RecordBuilder compressed(1024, 8);
+    compressed.FileName("packed.txt", 5)
+        .NonResident(AT_DATA, {0x11, 0x01, 0x1E, 0x01, 0x0F, 0x11, 0x10, 0x0A, 0x01, 0x10, 0x00}, 48 * 4096, 0, 0,
+                     0x0001, 4);
+    v.Put(8, compressed.Bytes());
+    RecordBuilder encrypted(1024, 9);
+    encrypted.FileName("secret.bin", 5).NonResident(AT_DATA, {0x11, 0x01, 0x28, 0x00}, 4096, 0, 0, 0x4000);
+    v.Put(9, encrypted.Bytes());
+    CLog log;
+    SetGlobalLog(&log);
+    Analysis a = OpenImage(v.Write(dir));
+    a.Fs->Analyse();
+    const FoundItem* packed = a.Volume->FoundTree.FindById(8);
+    const FoundItem* secret = a.Volume->FoundTree.FindById(9);
+    ASSERT_TRUE(packed && secret);
+    std::vector<std::uint8_t> out(48 * 4096, 0xEE);
+    ASSERT_EQ(a.Volume->ReadItem(*packed, out.data(), 0, std::uint32_t(out.size())), out.size());
+    EXPECT_EQ(std::string(out.begin(), out.begin() + 12), "abcabcabcabc");
+    EXPECT_TRUE(std::all_of(out.begin() + 12, out.begin() + 16 * 4096, [](std::uint8_t b) { return b == 0; }));
+    for (int c = 0; c < 16; ++c) EXPECT_EQ(out[(16 + c) * 4096 + 100], 'A' + c) << "stored cluster " << c;
+    EXPECT_TRUE(std::all_of(out.begin() + 32 * 4096, out.end(), [](std::uint8_t b) { return b == 0; }));
+    ASSERT_EQ(a.Volume->ReadItem(*secret, out.data(), 0, 4096), 4096u);
+    SetGlobalLog(nullptr);
+    EXPECT_EQ(out[0], 'A');
+    EXPECT_TRUE(log.Contains("secret.bin is encrypted"));
 }

@@ -24,7 +24,9 @@ inline constexpr const char* kProgramKey = "Software\\Tamberlin\\Vellumark\\5.0"
 
 class CRegistryStore {
 public:
-    // Opens (creating when needed) the store file at that path.
+    // Opens (creating when needed) the store file at that path. A file that is not a store is
+    // moved aside to PATH.corrupt and a new store begun; when no file can be used (or the path is
+    // empty) the store lives in memory for this run only. Each case is logged.
     explicit CRegistryStore(std::string dbPath);
     ~CRegistryStore();
     CRegistryStore(const CRegistryStore&) = delete;
@@ -49,7 +51,8 @@ public:
     std::optional<std::string> EnumValue(const std::string& key, std::uint32_t index) const;
     std::optional<std::string> EnumKey(const std::string& key, std::uint32_t index) const;
 
-    // Convenience forms.
+    // Convenience forms. A DWORD is 4 little-endian bytes; a string is stored as its UTF-8 bytes
+    // (REG_SZ, no terminator) and read up to its first NUL.
     bool SetDword(const std::string& key, const std::string& name, std::uint32_t value);
     std::optional<std::uint32_t> GetDword(const std::string& key, const std::string& name) const;
     bool SetString(const std::string& key, const std::string& name, const std::string& value);

@@ -1,8 +1,10 @@
 #include "app/Settings.h"
 
+#include "app/SettingsBlock.h"
+
 namespace vm {
 
-std::uint32_t ReadRetriesSetting() { return 10; }
-std::uint32_t RetryPauseSetting() { return 0; }
+std::uint32_t ReadRetriesSetting() { return AppSettings().ReadRetries(); }
+std::uint32_t RetryPauseSetting() { return AppSettings().RetryPauseMs(); }
 
 }  // namespace vm

@@ -20,6 +20,8 @@ constexpr Entry kStrings[] = {
     {174, "GetPartitionInfo error on volume [%s]"},
     {178, "Analyzing MFT table"},
     {186, "Can't create temporary file"},
+    {193, "Can't allocate memory!"},
+    {194, "FAT Root directory not read!"},
     {4352, "Lost folders"},
     {4865, "lost_file_%I64d"},
     {5120, "Lost files"},

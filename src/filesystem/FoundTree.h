@@ -59,6 +59,9 @@ public:
     FoundItem* FindFolderById(std::int32_t id) const;
     FoundItem* FindByParent(std::int32_t parentId, std::intptr_t& cursor) const;
     void GetChildren(std::int32_t parentId, std::vector<FoundItem*>& list) const;
+    // Every item, in id order, taken under the lock: for readers that walk the whole tree while
+    // an analysis may still add to it.
+    void Snapshot(std::vector<FoundItem*>& out) const;
     // Position index: items whose position on the drive is known (DataOffset not 0) and lost
     // files, while the index is on.
     FoundItem* FindAtOffset(std::uint64_t offset) const;

@@ -123,6 +123,7 @@ CTimedReader::~CTimedReader() {
 }
 
 ReadResult CTimedReader::Read(std::uint64_t pos, void* buffer, std::size_t len, std::chrono::milliseconds timeout) {
+    if (!Source->CanHang()) return Source->ReadAt(pos, buffer, len);
     if (!Current) {
         Current = std::make_shared<Worker>();
         Current->Device = Source;

@@ -23,6 +23,8 @@ public:
     // bytes and reports the fault; a read at or past the end delivers what there is.
     virtual ReadResult ReadAt(std::uint64_t pos, void* buffer, std::size_t len) = 0;
     virtual std::uint64_t SizeBytes() const = 0;
+    // False for sources that always answer at once (memory): they are read without a time-out.
+    virtual bool CanHang() const { return true; }
 };
 
 struct DeviceGeometry {

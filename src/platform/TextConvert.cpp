@@ -1,29 +1,13 @@
 #include "platform/TextConvert.h"
 
+#include "platform/Utf16.h"
+
 #include <array>
 #include <iconv.h>
 #include <mutex>
 
 namespace vm {
 namespace {
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
 
 // The upper half of the OEM code page as code points, built once per code page.
 struct OemTable {
@@ -58,51 +42,11 @@ OemTable& Oem() {
 
 }  // namespace
 
-std::string Utf16LeToUtf8(const std::uint8_t* data, std::size_t units) {
-    std::string out;
-    out.reserve(units);
-    for (std::size_t i = 0; i < units; ++i) {
-        std::uint32_t u = data[2 * i] | (std::uint32_t(data[2 * i + 1]) << 8);
-        if (u == 0) break;
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units) {
-            std::uint32_t lo = data[2 * i + 2] | (std::uint32_t(data[2 * i + 3]) << 8);
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if (u >= 0xD800 && u <= 0xDFFF) u = 0xFFFD;
-        AppendUtf8(out, u);
-    }
-    return out;
-}
-
 std::string Utf8ToUtf16Le(const std::string& s) {
     std::string out;
-    auto put = [&](std::uint32_t u) {
+    for (char16_t u : Utf8ToUtf16(s)) {
         out += char(u & 0xFF);
         out += char(u >> 8);
-    };
-    for (std::size_t i = 0; i < s.size();) {
-        unsigned char c = s[i];
-        std::uint32_t cp;
-        std::size_t n;
-        if (c < 0x80) { cp = c; n = 1; }
-        else if ((c >> 5) == 6) { cp = c & 0x1F; n = 2; }
-        else if ((c >> 4) == 14) { cp = c & 0x0F; n = 3; }
-        else if ((c >> 3) == 30) { cp = c & 0x07; n = 4; }
-        else { cp = 0xFFFD; n = 1; }
-        if (i + n > s.size()) { cp = 0xFFFD; n = s.size() - i; }
-        else for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
-        i += n;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            put(0xD800 + (cp >> 10));
-            put(0xDC00 + (cp & 0x3FF));
-        } else {
-            put(cp);
-        }
     }
     return out;
 }
@@ -132,7 +76,7 @@ std::string OemToUtf8(const std::uint8_t* data, std::size_t length) {
         if (data[i] < 0x80)
             out += char(data[i]);
         else
-            AppendUtf8(out, t.Upper[data[i] - 0x80]);
+            AppendUtf8(out, char32_t(t.Upper[data[i] - 0x80]));
     }
     return out;
 }

@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Utf16.h"
+
 namespace vm {
 
-// `units` UTF-16LE code units at `data`; stops at a NUL unit. Unpaired surrogates become U+FFFD.
-std::string Utf16LeToUtf8(const std::uint8_t* data, std::size_t units);
+// Utf16LeToUtf8 and the UTF-8 helpers are in platform/Utf16.h.
 std::string Utf8ToUtf16Le(const std::string& text);  // the bytes, without terminator
 
 // Bytes in the OEM code page of FAT short names and labels (CP437 unless set otherwise).

@@ -285,6 +285,9 @@ std::int32_t CVolume::ParseBootSector() {
             }
         }
         switch (code) {
+            case 0:
+                ScanPartitionTable(0, 0);
+                break;
             case 1: case 4: case 6: case 14: case 17: case 134:
                 ApplyFatBootSector(39, 43);
                 break;
@@ -382,6 +385,28 @@ const std::string& CVolume::GetFileSystemName() {
         pFileSystem->SetTypeName(code);
     }
     return pFileSystem->TypeName;
+}
+
+}  // namespace vm
+
+namespace vm {
+
+std::string SerialNumberText(const CVolume& v) {
+    if (v.SerialNumber[0] == 0) return {};
+    // The low half keeps its leading zeros: "%X%X" would drop digits from the middle.
+    if (v.SerialNumber[1]) return Format("%X%08X", v.SerialNumber[1], v.SerialNumber[0]);
+    return Format("%X", v.SerialNumber[0]);
+}
+
+const char* VolumeKindName(std::int32_t kind) {
+    switch (kind) {
+        case VK_PHYSICAL: return "physical drive";
+        case VK_LOGICAL: return "logical drive";
+        case VK_VIRTUAL: return "virtual drive";
+        case VK_IMAGE: return "image file";
+        case VK_FOUND: return "found volume";
+        default: return "unknown";
+    }
 }
 
 }  // namespace vm

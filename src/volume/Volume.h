@@ -86,6 +86,10 @@ public:
     int GetFileSystemFamily() const;
     const std::string& GetFileSystemName();
 
+    // Reads the partition table at `tableSector` (and the tables it chains to) and hands every
+    // data partition that no child covers to the drive list as a found volume.
+    void ScanPartitionTable(std::uint64_t tableSector, std::uint64_t extendedStart);
+
     // The volume lies on `parent` (a found volume on the searched drive, a partition on its disk).
     void AttachTo(CVolume* parent);
     void SetDeviceOpener(DeviceOpener opener) { Opener = std::move(opener); }
@@ -142,6 +146,10 @@ private:
     void QueryLogicalDrive();
     void ApplyFatBootSector(std::uint32_t serialAt, std::uint32_t labelAt);
     void ApplyClusterGeometry();
+    void ScanPartitionTable(std::uint64_t tableSector, std::uint64_t extendedStart, std::vector<std::uint64_t>& tables);
+    void ScanGuidPartitionTable();
+    bool PartitionKnown(std::uint64_t firstSector) const;
+    void ReportPartition(std::uint64_t firstSector, std::uint64_t sectors, std::uint8_t type);
 
     mutable std::mutex ReadLock;  // one reader of the volume at a time
     std::unique_ptr<CTimedReader> hDevice;
@@ -150,4 +158,12 @@ private:
     std::uint32_t FsBytesPerSector = 512;
 };
 
+}  // namespace vm
+
+namespace vm {
+// The serial number as the drive's properties show it: high and low half in hexadecimal one
+// after the other when the high half is set, else the low half; empty when the low half is 0.
+std::string SerialNumberText(const CVolume& volume);
+// "physical drive", "logical drive", "virtual drive", "image file", "found volume".
+const char* VolumeKindName(std::int32_t kind);
 }  // namespace vm

@@ -281,6 +281,8 @@ TEST_F(FoundTreeTest, SyntheticFoldersAreMadeOnceUnderTheDrive) {
     drive.Flags = FI_DRIVE;
     drive.Id = std::uint32_t(kDrive);
     Tree.Insert(&drive, true);  // a drive root item is never freed by the tree
+    Tree.Insert(new FoundItem(Folder(kRoot, kDrive, ".")), true);  // freed by Clear
+    EXPECT_EQ(Tree.FindFolderById(kRoot)->SignedParentId(), kDrive);
     Tree.Clear();
     EXPECT_EQ(Tree.Count(), 0u);
     EXPECT_NE(Tree.GetLostFilesItem(), nullptr);  // made afresh after Clear

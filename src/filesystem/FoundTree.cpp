@@ -408,6 +408,12 @@ void CFoundTree::GetChildren(std::int32_t parentId, std::vector<FoundItem*>& lis
         list.push_back(index.At(p).Item);
 }
 
+void CFoundTree::Snapshot(std::vector<FoundItem*>& out) const {
+    std::lock_guard g(Lock);
+    out.clear();
+    P->ById.ForEach([&](const IdIndex::Entry& e) { out.push_back(e.Item); });
+}
+
 FoundItem* CFoundTree::FindAtOffset(std::uint64_t offset) const {
     std::lock_guard g(Lock);
     return P->FindAt(offset);

@@ -88,7 +88,7 @@ int CFileSystem_NTFS::Analyse() {
             return 0;
         }
         LoadClusterBitmap();
-        Log().Message(BuiltinString(178));
+        Log().Message(GetString(178));
         WalkMft();
     } catch (...) {
         Log().Error("CFileSystem_NTFS::Analyse except");
@@ -288,7 +288,7 @@ std::uint32_t CFileSystem_NTFS::LostFolderFor(std::uint32_t parent, std::uint16_
     // comes from the top of the range, far above any record number.
     const std::uint32_t id = NextLostFolderId--;
     LostFolders.emplace(std::make_pair(parent, sequence), id);
-    const std::string name = Format(BuiltinString(5376), parent);
+    const std::string name = Format(GetString(5376), parent);
     FoundItem folder;
     folder.Flags = FI_DELETED | FI_FOLDER | FI_HAS_DELETED | FI_NAMED;
     folder.Id = id;

@@ -27,6 +27,7 @@ constexpr std::uint64_t kMaxClusterNumber = 1ull << 48;
 constexpr std::uint32_t kMaxPiece = 1u << 20;             // bytes read from the drive at once
 constexpr std::uint64_t kMaxCompressionUnitBytes = 4u << 20;
 constexpr std::uint32_t kMaxAttributeListBytes = 1u << 20;
+constexpr std::size_t kMaxExtensionBytes = 16u << 20;  // extension records kept for one file
 
 // Byte position of a cluster, false when no volume reaches it.
 bool ClusterPosition(std::uint64_t lcn, std::uint32_t bpc, std::uint64_t inner, std::uint64_t& position) {
@@ -482,7 +483,7 @@ void CMftRecord::LoadAttributeList() {
                 if (!wanted || n > 0xFFFFFFFFull || (ownNumberKnown && n == RecordNumber())) continue;
                 if (type == AT_DATA) dataRecords.push_back(n);
                 if (ExtRecords.count(n)) continue;
-                if (ExtRecords.size() >= kMaxExtensionRecords) {
+                if (ExtRecords.size() >= std::min<std::size_t>(kMaxExtensionRecords, kMaxExtensionBytes / Size())) {
                     Log().Error("CMftRecord: attribute list of record %d names too many records", RecordNumber());
                     break;
                 }

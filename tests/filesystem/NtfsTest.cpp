@@ -541,7 +541,7 @@ TEST(NtfsAnalyser, OverstatedMftAndDamagedRecordsEndNothing) {
     Put64(self, 16, 17);  // the list names its own record
     loop.Resident(AT_ATTRIBUTE_LIST, self).FileName("loop.txt", 5).NonResident(AT_DATA, {0x11, 0x01, 0x20, 0x00}, 10);
     v.Put(17, loop.Bytes());
-    RecordBuilder after(1024, 18);
+    RecordBuilder after(1024, 99);  // a stored number that is not its place: filed by its place
     after.FileName("after.txt", 5).Resident(AT_DATA, {'o', 'k'});
     v.Put(18, after.Bytes());
     CLog log;
@@ -554,6 +554,11 @@ TEST(NtfsAnalyser, OverstatedMftAndDamagedRecordsEndNothing) {
     EXPECT_TRUE(log.Contains("attributes of record 16 run past the record"));
     EXPECT_THAT(Names(*a.Fs), ::testing::IsSupersetOf({"$MFT", "loop.txt", "after.txt"}));
     EXPECT_EQ(a.Fs->Total, 31);
+    const FoundItem* moved = a.Volume->FoundTree.FindById(18);
+    ASSERT_TRUE(moved);
+    EXPECT_STREQ(moved->Name, "after.txt");
+    std::uint8_t out[512];
+    EXPECT_EQ(a.Volume->ReadItem(*moved, out, 0, sizeof out), 2u);
 }
 
 TEST(NtfsAnalyser, DeletedFileOfAReusedFolderGoesToALostFolder) {

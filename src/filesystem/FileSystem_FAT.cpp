@@ -212,14 +212,7 @@ void CFileSystem_FAT::FileEntry(const FatDirEntry& e, std::uint32_t parent, bool
 }
 
 void CFileSystem_FAT::FileItem(const FoundItem& rec) {
-    if (!pVolume) return;
-    FoundItem* filed = pVolume->FoundTree.AddFound(rec, true);
-    if (!filed) return;
-    std::lock_guard<std::mutex> g(CountLock);
-    if (rec.Flags & FI_FOLDER)
-        ++pVolume->FsFolders;
-    else
-        ++pVolume->FsFiles;
+    if (pVolume) pVolume->AddFileSystemItem(rec);
 }
 
 std::uint32_t CFileSystem_FAT::ClusterAtSector(std::uint64_t sector) const {

@@ -74,7 +74,6 @@ private:
     mutable std::mutex DirLock;
     std::unordered_set<std::uint32_t> DirClusters;  // every cluster the walk read as a directory
     std::function<bool()> RunCheck;
-    std::mutex CountLock;
 
     struct ChainCache {
         std::uint32_t Id = 0;

@@ -4,7 +4,9 @@
 // hold), in a 256-way table per anchor offset; variants that fix no byte (searches, ranges,
 // empty variants) are tried on every unit. A unit is tested by looking up its byte at each
 // anchor offset, so a unit that matches nothing costs a few table lookups, and only the
-// variants filed under the bytes it holds are evaluated in full.
+// variants filed under the bytes it holds are evaluated in full. Variants that fix no byte but
+// search for a string are grouped by the string's first byte: one vector scan per group finds
+// where their strings may start.
 //
 // The result is exactly that of testing every type's Matches in list order: the same types,
 // reported in the same order. The matcher holds its own copy of the signatures and never
@@ -15,6 +17,7 @@
 #include <span>
 #include <vector>
 
+#include "signatures/ByteScan.h"
 #include "signatures/FileTypeDescriptor.h"
 
 namespace vm {
@@ -40,16 +43,36 @@ public:
     // For the benchmark and tests: how many anchor tables and unanchored variants there are.
     std::size_t AnchorTableCount() const { return Tables.size(); }
     std::size_t UnanchoredCount() const { return Unanchored.size(); }
+    std::size_t SearchGroupCount() const { return Searches.size(); }
 
 private:
     struct Variant {
         std::uint32_t TypeIndex;
         SignatureVariant Test;
     };
+    // A variant filed under its anchor byte, with a second byte it fixes, tested before the
+    // variant is taken as a candidate (the anchor itself when it fixes no other).
+    struct Entry {
+        std::uint32_t Variant;
+        std::size_t CheckOffset;
+        std::uint8_t CheckValue;
+    };
     struct AnchorTable {
         std::size_t Offset = 0;
         std::array<std::uint32_t, 257> Start{};  // entries of byte b: Entries[Start[b], Start[b+1])
-        std::vector<std::uint32_t> Entries;      // variant positions, ascending within a byte
+        std::vector<Entry> Entries;              // ascending variant positions within a byte
+    };
+    // Search conditions whose strings start with the same byte at the same offset, compared the
+    // same way; each stands for its variant.
+    struct SearchTest {
+        std::uint32_t Variant;
+        std::uint32_t Condition;  // its position in the variant
+    };
+    struct SearchGroup {
+        std::size_t Offset = 0;
+        bytescan::StartBytes Start;  // the strings' first byte and their second bytes, folded
+        std::size_t MinLength = 0;
+        std::vector<SearchTest> Tests;  // at most 64
     };
     // Room for the candidates of one unit: on the stack for ordinary catalogues, else a
     // per-thread buffer (a fresh one when a callback tests another unit on the same thread).
@@ -69,13 +92,17 @@ private:
     };
 
     void Compile(std::span<const FileTypeDescriptor* const> types);
+    // Files an unanchored variant under a search group; false when it has no search to key on.
+    bool FileUnderSearch(std::uint32_t variant);
+    std::size_t GatherSearches(std::span<const std::uint8_t> unit, std::uint32_t* out) const;
     // The candidate variants for the unit, ascending, into `out` (room for MaxCandidates).
     std::size_t Gather(std::span<const std::uint8_t> unit, std::uint32_t* out) const;
 
     std::vector<std::int32_t> TypeIds;
     std::vector<Variant> Variants;           // in list order of types, then of their variants
     std::vector<AnchorTable> Tables;
-    std::vector<std::uint32_t> Unanchored;   // ascending
+    std::vector<SearchGroup> Searches;
+    std::vector<std::uint32_t> Unanchored;   // ascending; tried on every unit
     std::size_t MaxCandidates = 0;
 };
 

@@ -55,7 +55,8 @@ public:
     SignatureVariant& AddBytes(std::uint32_t kind, std::span<const std::uint8_t> data,
                                std::uint32_t offset, std::uint16_t length = 0,
                                std::uint16_t repeat = 0);
-    // The same for the value kinds: width 1, 2, 4 or 8; the value is compared little-endian.
+    // The same for the value kinds: width 1, 2, 4 or 8 (any other width is taken as 8); the
+    // value is compared little-endian.
     SignatureVariant& AddValue(unsigned width, std::uint64_t value, std::uint32_t offset,
                                std::uint16_t repeat = 0);
 

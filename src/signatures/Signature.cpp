@@ -1,7 +1,10 @@
 #include "signatures/Signature.h"
 
+#include "signatures/ByteScan.h"
+
 #include <algorithm>
 #include <cstring>
+
 
 namespace vm {
 
@@ -38,13 +41,6 @@ std::uint64_t ReadLE(const std::uint8_t* p, unsigned width) {
 // True when `count` bytes starting `start` bytes into the unit lie inside it.
 bool Fits(std::span<const std::uint8_t> unit, std::size_t start, std::size_t count) {
     return start <= unit.size() && count <= unit.size() - start;
-}
-
-// First position at or after `from` (and at most `last`) where `c` occurs, or npos.
-std::size_t FindByte(const std::uint8_t* base, std::size_t from, std::size_t last, std::uint8_t c) {
-    if (from > last) return std::size_t(-1);
-    const void* hit = std::memchr(base + from, c, last - from + 1);
-    return hit ? std::size_t(static_cast<const std::uint8_t*>(hit) - base) : std::size_t(-1);
 }
 
 }  // namespace
@@ -106,44 +102,27 @@ bool SignatureCondition::HoldsBytes(std::span<const std::uint8_t> unit) const {
 }
 
 bool SignatureCondition::HoldsSearch(std::span<const std::uint8_t> unit) const {
-    if (Length > kSearchSpan || Offset > unit.size()) return false;
     const std::size_t len = Length;
     // Start positions, relative to the unit: Offset .. Offset + 511 - Length, and the string
     // must end inside the block.
     const std::size_t first = Offset;
-    std::size_t last = first + (kSearchSpan - len);
-    if (unit.size() - first < len) return false;
-    last = std::min(last, unit.size() - len);
+    if (len > kSearchSpan || first > unit.size() || unit.size() - first < len) return false;
     if (len == 0) return true;
+    const std::size_t last = std::min(first + (kSearchSpan - len), unit.size() - len);
 
+    const bool nocase = Kind == SC_SEARCH_NOCASE;
+    const std::uint8_t fold = nocase ? 0x20 : 0;
     const std::uint8_t* base = unit.data();
-    if (Kind == SC_SEARCH) {
-        for (std::size_t at = FindByte(base, first, last, DataByte(0)); at != std::size_t(-1);
-             at = FindByte(base, at + 1, last, DataByte(0))) {
-            if (Data.size() >= len && std::memcmp(base + at, Data.data(), len) == 0) return true;
-            if (Data.size() < len) {
-                std::size_t i = 0;
-                while (i < len && base[at + i] == DataByte(i)) ++i;
-                if (i == len) return true;
-            }
-        }
-        return false;
-    }
-    // Case ignored: both sides OR-ed with 0x20. A byte folds onto c = first | 0x20 when it is c
-    // or c without that bit.
-    const std::uint8_t c = DataByte(0) | 0x20;
-    const std::uint8_t c2 = c & ~0x20;
-    std::size_t a = FindByte(base, first, last, c);
-    std::size_t b = FindByte(base, first, last, c2);
-    while (a != std::size_t(-1) || b != std::size_t(-1)) {
-        const std::size_t at = std::min(a, b);
-        std::size_t i = 1;
-        while (i < len && (base[at + i] | 0x20) == (DataByte(i) | 0x20)) ++i;
-        if (i == len) return true;
-        if (at == a) a = FindByte(base, at + 1, last, c);
-        if (at == b) b = FindByte(base, at + 1, last, c2);
-    }
-    return false;
+    const auto matchesAt = [&](std::size_t at) {
+        for (std::size_t i = 0; i < len; ++i)
+            if ((base[at + i] | fold) != (DataByte(i) | fold)) return false;
+        return true;
+    };
+    bytescan::StartBytes start;
+    start.Fold = fold;
+    start.First = DataByte(0) | fold;
+    if (len > 1) start.Seconds[start.SecondCount++] = DataByte(1) | fold;
+    return bytescan::ScanCandidates(base, unit.size(), first, last, start, matchesAt);
 }
 
 bool SignatureCondition::HoldsMasked(std::span<const std::uint8_t> unit) const {

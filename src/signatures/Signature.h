@@ -90,7 +90,7 @@ void SignatureCondition::ForEachFixedByte(F&& f) const {
         const unsigned width = ValueWidth(Kind);
         for (unsigned i = 0; i < width; ++i) f(std::size_t(Offset) + i, DataByte(i));
     } else if (Kind == SC_BYTES) {
-        for (std::size_t i = 0; i < Length; ++i) f(std::size_t(Offset) + i, Data[i]);
+        for (std::size_t i = 0; i < Length; ++i) f(std::size_t(Offset) + i, DataByte(i));
     } else if (Kind == SC_MASKED) {
         const std::size_t n = MaskedCount();
         for (std::size_t i = 0; i < n; ++i)

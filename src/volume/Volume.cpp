@@ -39,7 +39,11 @@ DeviceOpener DefaultDeviceOpener() {
 }
 
 CVolume::CVolume(std::int32_t kind)
-    : pFileSystem(std::make_unique<CFileSystem>(this)), pParent(this), VolumeKind(kind), Opener(DefaultDeviceOpener()) {
+    : pFileSystem(std::make_unique<CFileSystem>(this)),
+      pParent(this),
+      VolumeKind(kind),
+      Context(StandaloneDriveContext()),
+      Opener(DefaultDeviceOpener()) {
     RootItem.Flags = FI_DRIVE;
     RootItem.ParentId = std::uint32_t(ID_COMPUTER);
     RootItem.Name = reinterpret_cast<const char*>(this);

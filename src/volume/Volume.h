@@ -16,6 +16,8 @@
 #include "filesystem/FoundItem.h"
 #include "filesystem/FoundTree.h"
 #include "platform/DeviceReader.h"
+#include "volume/DriveContext.h"
+#include "volume/WorkerThread.h"
 
 namespace vm {
 
@@ -57,7 +59,9 @@ struct DriveLayout {
 using DeviceOpener = std::function<std::shared_ptr<IDeviceReader>(const std::string& path, int* error)>;
 DeviceOpener DefaultDeviceOpener();
 
-class CVolume {
+// Drives in a drive list are owned through std::shared_ptr: an analysis worker and an
+// information query hold their drive, so neither a rescan nor a stop destroys a drive in use.
+class CVolume : public std::enable_shared_from_this<CVolume> {
 public:
     explicit CVolume(std::int32_t kind);
     virtual ~CVolume();
@@ -89,6 +93,29 @@ public:
     // Reads the partition table at `tableSector` (and the tables it chains to) and hands every
     // data partition that no child covers to the drive list as a found volume.
     void ScanPartitionTable(std::uint64_t tableSector, std::uint64_t extendedStart);
+
+    // Analysis (see VolumeAnalysis.cpp). Full run, on its worker: initialise, file system,
+    // sectors; 0, or E_FAIL_RESULT when the drive cannot be opened.
+    std::int32_t Analyse();
+    std::int32_t AnalyseFileSystem();
+    std::int32_t AnalyseSectors();
+    // Single-phase runs, started by the window: the run stays active after its phase has ended
+    // until the starter calls StopAnalysis on the phase-end notification. False when the drive
+    // is not owned by a shared_ptr or its previous worker has not ended.
+    bool StartFileSystemAnalysis();
+    bool StartSectorAnalysis(bool lostDrivesOnly);
+    // Files one item that a file-system analyser decoded; the filed item or null.
+    FoundItem* AddFileSystemItem(const FoundItem& item);
+    // Takes one find of the sector search.
+    void AddSectorItem(std::unique_ptr<FoundItem> item);
+    // Discards the found items; refused (false) while a worker of this drive still runs.
+    bool ClearFound();
+
+    ProgressBlock& Progress() const { return Context->Progress(); }
+    // Waits up to `limit` for every worker of this drive to end; true when none runs.
+    bool WorkersEnded(std::chrono::milliseconds limit);
+    // A worker, a job or a run uses the drive: a rescan keeps it.
+    bool InUse() const;
 
     // The volume lies on `parent` (a found volume on the searched drive, a partition on its disk).
     void AttachTo(CVolume* parent);
@@ -129,13 +156,30 @@ public:
     DeviceGeometry Geometry;
     DriveLayout Layout;
     std::int32_t DeviceType = -1, DeviceNumber = -1, PartitionNumber = -1;
-    std::int32_t FsFolders = 0, FsFiles = 0, SectorFolders = 0, SectorFiles = 0;
+    std::atomic<std::int32_t> FsFolders{0}, FsFiles{0};
+    // The sector search's workers file finds concurrently.
+    std::atomic<std::int32_t> SectorFolders{0}, SectorFiles{0};
     std::int32_t LostDrivesOnly = 0;
     // Linux names of a block device: "sda", "sda1", and the disk's name for a partition.
     std::string KernelName;
     std::string DiskName;
 
+    // The drive list this drive belongs to, with the progress record of its runs.
+    std::shared_ptr<CDriveContext> Context;
+    // The workers of a full run and of the two single-phase runs.
+    CWorkerThread hAnalyseThread, hFileSystemThread, hSectorThread;
+    // Number of the run (ProgressBlock::RunId) that this drive's worker serves.
+    std::atomic<std::uint64_t> RunId{0};
+    // Jobs other than analyses that read the drive now (image creation, recovery).
+    std::atomic<std::int32_t> Users{0};
+
 private:
+    bool StillMyRun() const;
+    void EndFullRun();
+    void EndMyRun();
+    void EndUnopenedPhase(std::uint32_t phaseEnd);
+    std::uint64_t BeginSinglePhase();
+
     struct FailureRun {
         std::uint64_t First = 0, End = 0;  // byte range of the reads that failed
         std::uint32_t Reads = 0;

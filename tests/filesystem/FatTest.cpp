@@ -464,7 +464,7 @@ TEST_P(FatImage, ListsWhatSleuthkitLists) {
     TreeDrive d(Image);
     d.Volume.pFileSystem->Analyse();
     EXPECT_EQ(d.List(), expected);
-    EXPECT_EQ(std::size_t(d.Volume.FsFiles + d.Volume.FsFolders), expected.size());
+    EXPECT_EQ(std::size_t(d.Volume.FsFiles.load() + d.Volume.FsFolders.load()), expected.size());
 }
 
 TEST_P(FatImage, LiveFilesReadLikeIcat) {

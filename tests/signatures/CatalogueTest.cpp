@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <atomic>
 #include <functional>
+#include <random>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -241,6 +244,36 @@ TEST(Descriptor, LyingRecordsAreRefused) {
     EXPECT_TRUE(d.Deserialize(good));
 }
 
+// Spoiled records of every built-in type: whatever is accepted was read within the record and
+// gives back a record of the same length (texts and data areas keep their places).
+TEST(Descriptor, SpoiledRecordsNeverReadPastTheirBytes) {
+    std::mt19937 rng(2024);
+    std::size_t accepted = 0, refused = 0;
+    for (const auto& type : Builtins().Types()) {
+        const Bytes good = type->Record();
+        for (int round = 0; round < 40; ++round) {
+            Bytes bad = good;
+            const int flips = 1 + int(rng() % 4);
+            for (int i = 0; i < flips; ++i) {
+                // Mostly the variant and condition headers, where the lengths and counts are.
+                const std::size_t at = (rng() % 3 && bad.size() > 1956) ? 1952 + rng() % (bad.size() - 1952) : rng() % bad.size();
+                bad[at] = std::uint8_t(rng());
+            }
+            if (rng() % 5 == 0) bad.resize(rng() % (bad.size() + 64));
+            FileTypeDescriptor d;
+            if (d.Deserialize(bad)) {
+                ++accepted;
+                EXPECT_EQ(d.Record().size(), bad.size());
+                d.Matches(good);  // evaluating whatever was accepted stays inside the unit
+            } else {
+                ++refused;
+            }
+        }
+    }
+    EXPECT_GT(accepted, 0u);
+    EXPECT_GT(refused, 0u);
+}
+
 TEST(Descriptor, FirstExtensionAndValueName) {
     const std::pair<const char*, const char*> cases[] = {
         {"JPG,JPEG,JPE,JFIF,JFI", "JPG"}, {"DJVU;DJV", "DJVU"}, {";ABC", ";ABC"}, {"PDF", "PDF"}, {"", ""},
@@ -298,6 +331,19 @@ TEST(Catalogue, TypeOfItemByTypeAndByExtension) {
     EXPECT_EQ(c.GroupTitle(-16), nullptr) << "the System rows have no group";
 }
 
+TEST(Catalogue, TypeBeyondSixteenBitsIsNotFoundUnderACutIdentifier) {
+    FileTypeCatalogue c;
+    c.AddType(-144, 70000 - 65536, nullptr, "small", "s", "SML");  // 4464
+    c.AddType(-144, 70000, nullptr, "big", "b", "BIG;SML2");
+    c.BuildExtensionMap();
+    FoundItem item;
+    item.Name = "a.big";
+    EXPECT_EQ(c.TypeOfItem(item), nullptr);
+    EXPECT_EQ(item.FileType, 0) << "nothing written that would name type 4464";
+    EXPECT_EQ(c.FindType(4464)->NamePrefix, "s");
+    EXPECT_EQ(c.DescriptorOfExtension("big")->TypeId, 70000);
+}
+
 TEST(Catalogue, PublishedLookupsFollowEditsAndStayValid) {
     FileTypeCatalogue c;
     c.BuildDefaultGroups();
@@ -312,6 +358,36 @@ TEST(Catalogue, PublishedLookupsFollowEditsAndStayValid) {
     EXPECT_FALSE(c.FindType(47)->Checked);
     EXPECT_EQ(c.FindType(47)->NamePrefix, "pdf");
     EXPECT_EQ(before->NamePrefix, "adobe") << "a reader's earlier answer is left intact";
+}
+
+TEST(Catalogue, LookupsFromOtherThreadsWhileTheWindowThreadPublishes) {
+    FileTypeCatalogue c;
+    c.BuildDefaultGroups();
+    c.BuildDefaultTypes();
+    c.BuildExtensionMap();
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0};
+    const auto reader = [&] {
+        while (!stop) {
+            FoundItem item;
+            item.Name = "scan.TIF";
+            const TypeInfo* info = c.TypeOfItem(item);
+            const char* title = c.GroupTitle(-115);
+            if (!info || info->TypeId != 87 || info->FirstExtension != "TIFF" || !title || std::string(title) != "Images")
+                ++wrong;
+        }
+    };
+    std::thread a(reader), b(reader);
+    for (int i = 0; i < 300; ++i) {
+        c.FindDescriptor(87)->Checked = i % 2;
+        c.FindDescriptor(87)->NamePrefix = "image" + std::to_string(i);
+        c.PublishLookups();
+    }
+    stop = true;
+    a.join();
+    b.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(c.FindType(87)->NamePrefix, "image299");
 }
 
 TEST(CatalogueStore, FirstRunStoresTheBuiltinsAndReloadGivesTheSame) {

@@ -52,6 +52,12 @@ protected:
         add(2007).AddValue(2, 0, 3, 5);
         add(2008).AddBytes(SC_BYTES, Bytes{'X', 'Y'}, 600, 2);
         add(2009).AddBytes(SC_BYTE_RANGE, Bytes{'0', '9'}, 1, 0, 2).AddCondition(SC_MASKED_BITS, {}, 0, 0, 0);
+        add(2010).AddBytes(SC_SEARCH_NOCASE, Bytes{'Z'}, 100, 1);
+        add(2011).AddBytes(SC_SEARCH, Bytes{'q'}, 0, 0);
+        add(2012).AddBytes(SC_SEARCH_NOCASE, Bytes(600, 'x'), 0, 600);
+        add(2013).AddBytes(SC_SEARCH_NOCASE, Bytes{'a', 'B', 'c', 'D'}, 0, 4).AddCondition(SC_BYTE_RANGE, Bytes{'a', 'c'}, 2, 0, 0);
+        add(2014).AddBytes(SC_SEARCH_NOCASE, Bytes{'a', 'b'}, 600, 2);
+        add(2015).AddBytes(SC_SEARCH_NOCASE, Bytes{'A', 'I'}, 0, 2);
         for (int i = 0; i < 80; ++i) add(3000 + i).AddBytes(SC_BYTES, Bytes{0, std::uint8_t(i)}, 0, 2);
     }
 
@@ -142,7 +148,10 @@ TEST_F(MatcherTest, CompilesIntoFewTables) {
     EXPECT_EQ(m.TypeCount(), Catalogue.Types().size());
     EXPECT_EQ(m.TypeId(0), Catalogue.Types()[0]->TypeId);
     EXPECT_LE(m.AnchorTableCount(), 10u);
-    // Only variants that fix no byte are tried on every unit: HTML's two searches, and the
-    // synthetic search, unknown-kind, empty and range-only variants.
-    EXPECT_EQ(m.UnanchoredCount(), 2u + 4u);
+    // Only variants that fix no byte and search for nothing are tried on every unit: the
+    // synthetic unknown-kind, empty, range-only, empty-search and overlong-search variants.
+    EXPECT_EQ(m.UnanchoredCount(), 5u);
+    // HTML's two strings share one group ("<", case ignored); then "abc", "Z", "abcd"/"ab" at
+    // different offsets ... each distinct first byte, offset and case rule has its own.
+    EXPECT_EQ(m.SearchGroupCount(), 5u);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/Log.h"
+#include "volume/ProgressBlock.h"
 #include "volume/Volume.h"
 
 namespace vm {
@@ -194,19 +195,20 @@ void CFileSystem_NTFS::LoadClusterBitmap() {
 }
 
 void CFileSystem_NTFS::WalkMft() {
-    Running = 1;
-    Total = std::int64_t(RecordCount) - 1;
-    Current = 0;
+    ProgressBlock& progress = pVolume->Progress();
+    progress.Total = std::int64_t(RecordCount) - 1;
+    progress.Current = 0;
     Walked.clear();
     const std::uint64_t perBlock = std::max<std::uint64_t>(1, kWalkBlock / RecordSize);
     std::vector<std::uint8_t> block(std::size_t(perBlock * RecordSize));
     CMftRecord reader(this);
-    for (std::uint64_t first = 0; first < RecordCount && Running; first += perBlock) {
+    bool running = Running();
+    for (std::uint64_t first = 0; first < RecordCount && running; first += perBlock) {
         const std::uint64_t count = std::min(perBlock, RecordCount - first);
         const std::uint32_t bytes = std::uint32_t(count * RecordSize);
         const std::uint32_t got = pMftReader->ReadData(first * RecordSize, bytes, block.data());
         std::uint32_t unread = 0;
-        for (std::uint64_t i = 0; i < count && Running; ++i) {
+        for (std::uint64_t i = 0; i < count && running; ++i) {
             std::uint8_t* data = block.data() + i * RecordSize;
             const std::uint32_t n = std::uint32_t(first + i);
             // Past a failed read, the records are tried one by one.
@@ -215,6 +217,8 @@ void CFileSystem_NTFS::WalkMft() {
                 ++unread;
             }
             WalkRecord(reader, data, n);
+            progress.Current = n;
+            running = Running();
         }
         if (unread)
             Log().Error("CFileSystem_NTFS: %d MFT record(s) from record %I64d could not be read", unread, first);
@@ -234,7 +238,6 @@ void CFileSystem_NTFS::WalkRecord(CMftRecord& reader, const std::uint8_t* data, 
             ok = !extension && MakeItem(reader, item, true);
         }
         if (Walked.size() == n) Walked.push_back(state);
-        Current = n;
         if (ok && n != kRootRecord && item.ParentId != 0) {
             SettleParent(item, reader.ParentSequence);
             FileItem(item);
@@ -295,21 +298,14 @@ std::uint32_t CFileSystem_NTFS::LostFolderFor(std::uint32_t parent, std::uint16_
     folder.ParentId = std::uint32_t(ID_LOST_FOLDERS);
     folder.Size = 0;
     folder.Name = name.c_str();
-    FileItem(folder);
+    // Filed under "Lost folders" (made first), and not counted as a found folder.
+    pVolume->FoundTree.GetLostFoldersItem();
+    pVolume->FoundTree.AddFound(folder, true);
     return id;
 }
 
 void CFileSystem_NTFS::FileItem(const FoundItem& rec) {
-    if (!pVolume) return;
-    // A lost folder of our own making is filed under "Lost folders", which must exist first.
-    const bool placeholder = rec.SignedParentId() == ID_LOST_FOLDERS;
-    if (placeholder) pVolume->FoundTree.GetLostFoldersItem();
-    if (!pVolume->FoundTree.AddFound(rec, true) || placeholder) return;
-    std::lock_guard<std::mutex> g(CountLock);
-    if (rec.Flags & FI_FOLDER)
-        ++pVolume->FsFolders;
-    else
-        ++pVolume->FsFiles;
+    if (pVolume) pVolume->AddFileSystemItem(rec);
 }
 
 void CFileSystem_NTFS::ExamineFoundRecord(const FoundItem& find) {

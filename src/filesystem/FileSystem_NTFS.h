@@ -3,8 +3,8 @@
 // drive's cluster map, walks every MFT record (in use or not) and files each file record as a
 // found item; parses MFT records that the sector search finds outside the MFT; reads files by
 // their data runs for recovery.
-#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -42,11 +42,10 @@ public:
     std::uint32_t GetBytesPerCluster() const override;
     std::uint32_t ReadVolumeSectors(void* buffer, std::uint64_t first, std::uint32_t count) const override;
 
-    // Progress of the walk: Total is the last record's number, Current the record being walked.
-    // Clearing Running stops the walk after the current record.
-    std::atomic<std::int32_t> Running{0};
-    std::atomic<std::int64_t> Total{0};
-    std::atomic<std::int64_t> Current{0};
+    // The walk goes on while this answers true (the analysis run flag); always when not set. The
+    // walk reports its progress in the drive's progress record: Total is the last record's
+    // number, Current the record being walked.
+    void SetRunCheck(std::function<bool()> running) { RunCheck = std::move(running); }
 
     std::uint64_t VolumeSectors = 0;
     std::uint64_t MftLcn = 0;
@@ -58,7 +57,7 @@ public:
     std::uint64_t RecordCount = 0;
 
 protected:
-    // Hands one decoded item to the drive's found tree and counts it.
+    // Hands one decoded item to the drive, which files it in its found tree and counts it.
     virtual void FileItem(const FoundItem& rec);
 
 private:
@@ -79,12 +78,13 @@ private:
     // A deleted item whose parent record now holds another file goes under a placeholder.
     void SettleParent(FoundItem& item, std::uint16_t parentSequence);
     std::uint32_t LostFolderFor(std::uint32_t parent, std::uint16_t sequence);
+    bool Running() const { return !RunCheck || RunCheck(); }
 
+    std::function<bool()> RunCheck;
     std::vector<RecordState> Walked;  // the records walked so far, by number
     std::mutex LostLock;
     std::map<std::pair<std::uint32_t, std::uint16_t>, std::uint32_t> LostFolders;
     std::uint32_t NextLostFolderId = 0x7FFFFFFF;
-    std::mutex CountLock;
 };
 
 // Record size from the boot sector's byte at 0x40 (or 0x44 for index records): a signed value;

@@ -23,28 +23,23 @@ std::uint32_t FoundTypeCode(std::int32_t type) {
     }
 }
 
-// Byte positions, relative to the volume's own start, of the copies of its boot sector that are
-// not the volume's first sector: FAT32 keeps one at the sector its BPB names, NTFS at its end.
-std::vector<std::uint64_t> BackupBootSectors(const CVolume& v) {
-    std::vector<std::uint64_t> out;
+// Whether a boot sector at byte `at` of a volume, relative to its start, is one of its own
+// copies: FAT keeps copies (FAT32 its backup at the sector its BPB names, and more) in its
+// reserved sectors, where no other volume can lie; NTFS keeps one in its last sector.
+bool IsCopyOfOwnBootSector(const CVolume& v, std::uint64_t at) {
     const std::uint32_t code = v.pFileSystem ? v.pFileSystem->TypeCode : 0;
     const std::uint32_t bps = Le16(v.BootSector + 11);
-    if ((code == FS_FAT32 || code == FS_FAT32_LBA) && bps >= 512 && bps <= 4096) {
-        const std::uint16_t backup = Le16(v.BootSector + 50);
-        if (backup && backup != 0xFFFF) out.push_back(std::uint64_t(backup) * bps);
-    }
-    if (code == FS_NTFS && v.TotalSectors > 1) out.push_back((v.TotalSectors - 1) * kSectorSize);
-    return out;
+    if (IsFatTypeCode(code) && bps >= 512 && bps <= 4096)
+        return at > 0 && at < std::uint64_t(Le16(v.BootSector + 14)) * bps;
+    if (code == FS_NTFS && v.TotalSectors > 1) return at == (v.TotalSectors - 1) * kSectorSize;
+    return false;
 }
 
-// The boot sector at `offset` of `v` belongs to `known` (its first sector or a backup copy).
+// The boot sector at `offset` of `v` belongs to `known` (its first sector or a copy of it).
 bool IsBootSectorOf(const CVolume& v, const CVolume& known, std::uint64_t offset) {
     if (known.StartOffset < v.StartOffset) return false;
     const std::uint64_t start = known.StartOffset - v.StartOffset;
-    if (offset == start) return true;
-    for (std::uint64_t backup : BackupBootSectors(known))
-        if (offset == start + backup) return true;
-    return false;
+    return offset == start || (offset > start && IsCopyOfOwnBootSector(known, offset - start));
 }
 
 }  // namespace

@@ -134,6 +134,8 @@ std::int32_t CVolume::AnalyseSectors() {
     Log().ShowStatus(57311);
     Log().MessageId(57313);
     const auto start = Clock::now();
+    FoundTree.SetDriveRootId(RootItem.SignedId());
+    FoundTree.SetTypeLookup(&AppCatalogue());
     FoundTree.EnableOffsetIndex(true);
     if (SectorSearchRun search = CurrentSectorSearch()) search(*this);
     Notifier().Post(msg::SectorPhaseEnded, 0, 0);

@@ -23,6 +23,13 @@ constexpr std::uint32_t ImageBlockWritten = WM_APP + 0xD5;
 constexpr std::uint32_t ImageCreateFailed = WM_APP + 0xD6;  // lParam: errno
 constexpr std::uint32_t ImageThreadEnded = WM_APP + 0xD7;
 constexpr std::uint32_t StartRecovery = WM_APP + 0x131;
+// Sent by a recovery thread whose destination lies on the drive it reads; wParam: std::string*
+// of the folder, which the receiver may replace with another one the user picked; lParam: the
+// warning text (const char*). Answer 1 to check the folder again, 0 to give up the run.
+constexpr std::uint32_t ConfirmDestinationFolder = WM_APP + 0x133;
+// Sent by a recovery thread for a lost file of unknown size; wParam: ProbableSizeQuestion*.
+// Answer a ProbableSizeAnswer.
+constexpr std::uint32_t AskProbableSize = WM_APP + 0x134;
 constexpr std::uint32_t ToggleCheck = WM_APP + 0x138;
 constexpr std::uint32_t RangeMoved = WM_APP + 0x13E;
 constexpr std::uint32_t FindStart = WM_APP + 315;

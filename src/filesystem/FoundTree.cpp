@@ -408,12 +408,6 @@ void CFoundTree::GetChildren(std::int32_t parentId, std::vector<FoundItem*>& lis
         list.push_back(index.At(p).Item);
 }
 
-void CFoundTree::Snapshot(std::vector<FoundItem*>& out) const {
-    std::lock_guard g(Lock);
-    out.clear();
-    P->ById.ForEach([&](const IdIndex::Entry& e) { out.push_back(e.Item); });
-}
-
 FoundItem* CFoundTree::FindAtOffset(std::uint64_t offset) const {
     std::lock_guard g(Lock);
     return P->FindAt(offset);
@@ -495,6 +489,17 @@ std::size_t CFoundTree::Count() const {
 std::size_t CFoundTree::OffsetIndexCount() const {
     std::lock_guard g(Lock);
     return P->ByOffset.Size();
+}
+
+}  // namespace vm
+
+namespace vm {
+
+void CFoundTree::Snapshot(std::vector<FoundItem*>& out) const {
+    std::lock_guard<std::recursive_mutex> g(Lock);
+    out.clear();
+    out.reserve(P->ById.Size());
+    P->ById.ForEach([&](const IdIndex::Entry& e) { out.push_back(e.Item); });
 }
 
 }  // namespace vm

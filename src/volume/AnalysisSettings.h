@@ -1,6 +1,6 @@
 #pragma once
-// The program settings that the analysis driver reads, with their defaults, until the settings
-// block is wired in behind these accessors.
+// The program settings that the analysis driver reads and the Start and Stop commands set, over
+// the settings block.
 #include <cstdint>
 
 namespace vm {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <stdexcept>
@@ -52,14 +54,15 @@ private:
     std::shared_ptr<Script> S;
 };
 
+// A find of the sector search; without an offset, at a position of its own.
 std::unique_ptr<FoundItem> Find(std::int16_t type, std::uint16_t flags = 0, const char* name = "lost.doc",
                                 std::uint64_t offset = 0) {
+    static std::atomic<std::uint64_t> next{1 << 20};
     auto item = std::make_unique<FoundItem>();
     item->FileType = type;
-    item->DataOffset = offset;
+    item->DataOffset = offset ? offset : (next += 4096);
     item->Flags = flags;
     item->Name = name;
-    item->Id = std::uint32_t(-1000 - type);
     return item;
 }
 
@@ -72,6 +75,16 @@ std::vector<std::uint32_t> Codes(const std::vector<CRecordingSink::Entry>& entri
 }
 
 int Posted(std::uint32_t code) { return int(Sink().EntriesWithCode(code).size()); }
+
+// Collects the found volumes that would go to the lost-drive search.
+struct FoundVolumes {
+    explicit FoundVolumes(CLocalComputer& computer) : Computer(computer) {
+        Computer.FoundVolumeHandler = [this](CVolume&, const FoundItem& request) { Requests.push_back(request); };
+    }
+    ~FoundVolumes() { Computer.FoundVolumeHandler = nullptr; }
+    CLocalComputer& Computer;
+    std::vector<FoundItem> Requests;
+};
 
 }  // namespace
 
@@ -158,11 +171,7 @@ TEST_F(Driver, FullRunFilesItemsLogsAndEnds) {
 
 TEST_F(Driver, NoFileSystemGoesOnToSectorPhaseAndRoutesFinds) {
     auto a = Image("blank.dsk", false);
-    std::vector<FoundItem> bootSectors;
-    Computer.FoundVolumeHandler = [&](CVolume& on, const FoundItem& boot) {
-        EXPECT_EQ(&on, a.get());
-        bootSectors.push_back(boot);
-    };
+    FoundVolumes found(Computer);
     SetSectorSearch([](CVolume& v) {
         // A file of the file system at 12288: a find there only marks it.
         FoundItem known;
@@ -189,8 +198,8 @@ TEST_F(Driver, NoFileSystemGoesOnToSectorPhaseAndRoutesFinds) {
     EXPECT_LT(mark.Find("Analysis completed. Found 0 folder(s) and 0 file(s)."),
               mark.Find("Analysis completed. Found 1 folder(s) and 1 file(s)."));
     EXPECT_EQ(mark.Count("Found file: "), 2);  // the signature match is logged, not counted
-    ASSERT_EQ(bootSectors.size(), 1u);
-    EXPECT_EQ(bootSectors[0].ParentId, a->RootItem.Id);
+    ASSERT_EQ(found.Requests.size(), 1u);
+    EXPECT_EQ(found.Requests[0].ParentId, a->RootItem.Id);
     EXPECT_TRUE(a->FoundTree.FindAtOffset(12288)->Is(FI_SIGNATURE_MATCH));
     auto entries = Sink().Entries();
     std::erase_if(entries, [](const auto& e) { return e.code == msg::FoundTreeChanged; });
@@ -341,8 +350,7 @@ TEST_F(Driver, SectorPhaseDoesNotUndoAStop) {
 
 TEST_F(Driver, LostDrivesOnlyKeepsJustBootSectors) {
     auto a = Image("a.dsk");
-    int bootSectors = 0;
-    Computer.FoundVolumeHandler = [&](CVolume&, const FoundItem&) { ++bootSectors; };
+    FoundVolumes found(Computer);
     SetSectorSearch([](CVolume& v) {
         v.AddSectorItem(Find(40));
         v.AddSectorItem(Find(11));
@@ -350,7 +358,7 @@ TEST_F(Driver, LostDrivesOnlyKeepsJustBootSectors) {
     ASSERT_TRUE(a->StartSectorAnalysis(true));
     ASSERT_TRUE(WaitUntil([&] { return Posted(msg::SectorPhaseEnded) == 1; }));
     Computer.StopAnalysis(a.get(), 0);
-    EXPECT_EQ(bootSectors, 1);
+    EXPECT_EQ(found.Requests.size(), 1u);
     EXPECT_EQ(a->SectorFiles, 0);
 }
 
@@ -442,4 +450,69 @@ TEST(ProgressBlock, PercentOfAnyTotal) {
         p.Current = k.current;
         EXPECT_EQ(p.Percent(), k.percent) << k.total << " " << k.current;
     }
+}
+
+namespace {
+
+// A window that answers sent notifications only when it gets round to it.
+class CSlowWindow final : public INotifySink {
+public:
+    void Post(std::uint32_t code, std::uintptr_t, std::intptr_t) override {
+        std::lock_guard<std::mutex> g(Lock);
+        Posted.push_back(code);
+    }
+    std::intptr_t Send(std::uint32_t, std::uintptr_t, std::intptr_t) override {
+        std::unique_lock<std::mutex> g(Lock);
+        ++Waiting;
+        Answer.wait(g, [&] { return Pumped; });
+        --Waiting;
+        return 0;
+    }
+    void Pump() {
+        std::lock_guard<std::mutex> g(Lock);
+        Pumped = true;
+        Answer.notify_all();
+    }
+    int WaitingSends() {
+        std::lock_guard<std::mutex> g(Lock);
+        return Waiting;
+    }
+    bool HasPosted(std::uint32_t code) {
+        std::lock_guard<std::mutex> g(Lock);
+        return std::find(Posted.begin(), Posted.end(), code) != Posted.end();
+    }
+
+private:
+    std::mutex Lock;
+    std::condition_variable Answer;
+    bool Pumped = false;
+    int Waiting = 0;
+    std::vector<std::uint32_t> Posted;
+};
+
+}  // namespace
+
+TEST_F(Driver, StopWhileTheWorkerWaitsForTheWindowDoesNotDeadlock) {
+    auto a = Image("a.dsk");
+    CSlowWindow window;
+    SetNotifier(&window);
+    struct Restore {
+        CSlowWindow& w;
+        CVolume& v;
+        ~Restore() {
+            w.Pump();
+            WaitUntil([&] { return !v.InUse(); });
+            SetNotifier(&Sink());
+        }
+    } restore{window, *a};
+    ASSERT_TRUE(Computer.StartAnalysis(a.get()));
+    ASSERT_TRUE(WaitUntil([&] { return window.WaitingSends() == 1; }));  // the status text
+
+    const auto start = std::chrono::steady_clock::now();
+    Computer.StopAnalysis(a.get(), 0);  // on the window thread, which cannot answer meanwhile
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    window.Pump();
+    EXPECT_TRUE(WaitUntil([&] { return window.HasPosted(msg::AnalysisEnded); }));
+    EXPECT_TRUE(WaitUntil([&] { return !a->InUse(); }));
+    EXPECT_EQ(Computer.Progress().Running, 0);
 }

@@ -1,0 +1,147 @@
+#pragma once
+// A recovery job: copies found files out of a drive into a folder on another drive, recreating
+// each file's folder path, settling the size of lost files, restoring the times and logging
+// every step. One job recovers into the recovery folder ("Recover..."); the try-open job copies
+// into the temporary folder and opens the last file copied ("Try To Open...").
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "filesystem/FoundItem.h"
+#include "recovery/SizeRules.h"
+
+namespace vm {
+
+class CVolume;
+class CFoundTree;
+class CTargetFolder;
+
+constexpr std::uint32_t kRecoveryChunk = 2 * 1024 * 1024;
+
+// The settings that recovery reads and changes (the program's settings block holds them).
+struct RecoverySettings {
+    std::string RecoveryFolder;  // empty: "Recovered Files" in the user's home folder
+    std::string TempFolder;      // empty: the program's private temporary folder
+};
+
+enum class RecoveryMode { Recover, TryOpen };
+
+// Where the user's selection was made: in the file or search-result list (a selected folder
+// brings the files below it and then itself) or in the folder tree (only the files below).
+enum class SelectionSource { List, Tree };
+
+// How one item ended; the job counts them.
+enum RecoveryResult : int {
+    RR_FAILED = 0,
+    RR_DONE = 1,
+    RR_INCOMPLETE = 2,  // a partial file is kept: stopped, or the destination took no more
+};
+
+// Opens a file with the desktop's associated application. Answers above 32 mean success, 31 that
+// no application is associated, anything else an error code.
+using FileOpener = std::function<int(const std::string& path)>;
+FileOpener DefaultFileOpener();
+
+class CRecovery {
+public:
+    explicit CRecovery(RecoveryMode mode = RecoveryMode::Recover);
+    ~CRecovery();
+    CRecovery(const CRecovery&) = delete;
+    CRecovery& operator=(const CRecovery&) = delete;
+
+    // The program's settings, run flag (ProgressBlock's RecoveryRunning) and catalogue; until
+    // set, the job uses its own.
+    void SetSettings(RecoverySettings* settings);
+    void SetRunFlag(std::atomic<std::int32_t>* recoveryRunning);
+    void SetTypeSizes(ITypeSizes* types);
+    void SetFileOpener(FileOpener opener) { Opener = std::move(opener); }
+
+    // Replaces the recovery list from the user's selection; returns the number of items.
+    // Items of folders are looked up in `tree`, the drive's found items. While a worker runs the
+    // list stays as it is and 0 is returned.
+    std::size_t BuildRecoveryList(const CFoundTree& tree, const std::vector<FoundItem*>& selection,
+                                  SelectionSource source);
+    // The Recover command's run: builds the list, logs, and starts the worker. False when the
+    // list is empty or the job could not start.
+    bool BeginRecovery(CVolume* volume, const std::vector<FoundItem*>& selection, SelectionSource source);
+
+    // Start the worker for `volume` (the drive being analysed). False while a worker runs or
+    // the drive is being analysed.
+    bool StartRecovery(CVolume* volume);
+    bool StartTryOpen(CVolume* volume);
+    void StopRecovery();
+    bool IsRunning() const { return WorkerRunning.load(); }
+    void Wait();
+
+    // One item into `destination` (null: the recovery folder); 1 when it was written whole.
+    int RecoverItem(FoundItem* item, const std::string* destination);
+    // Asks nothing: deletes the files that try-open wrote into the temporary folder.
+    void DeleteTempFiles();
+    bool HasTempFiles() const;
+
+    // Progress, read by the progress display without waiting.
+    std::uint32_t ItemCount() const { return ItemTotal.load(); }
+    std::uint32_t CurrentIndex() const { return Current.load(); }
+    std::uint32_t CurrentFilePercent() const { return FilePercent.load(); }
+    std::string CurrentTargetPath() const;
+    std::uint64_t BytesWritten() const { return TotalWritten.load(); }
+    std::uint32_t Count(RecoveryResult result) const;
+
+    // Remembered size rules for lost files of any type (0 = none).
+    std::uint32_t SizeRuleAll = SR_NONE;
+    std::uint32_t CustomSizeKBAll = 0;
+    CVolume* Volume = nullptr;
+    std::vector<FoundItem*> Items;
+    std::vector<std::string> TempFiles;
+
+private:
+    enum class CopyEnd { Complete, Stopped, WriteFailed, Broken, NothingRead };
+
+    bool Start(CVolume* volume, void (CRecovery::*worker)());
+    void Recovery_Thread();
+    void TryOpen_Thread();
+    // Runs the list; false when it was stopped before the end.
+    bool RunItems(std::string& destination);
+    RecoveryResult RecoverOne(FoundItem* item, const std::string* destination);
+    RecoveryResult RecoverFolderItem(const FoundItem& item, CTargetFolder& parent, const std::string& source);
+    int SettleLostSize(FoundItem& item);
+    int AskProbableSize(FoundItem& item, std::uint64_t& size);
+    int CreateTarget(CTargetFolder& folder, std::string& name);
+    RecoveryResult FileRecovery(CTargetFolder& folder, std::string& name);
+    RecoveryResult FinishFile(CTargetFolder& folder, const std::string& name, CopyEnd end, std::uint64_t written);
+    CopyEnd RecoveryCycle(int fd, std::uint64_t& written);
+    // Fills Buffer with `want` bytes of the item from `pos`; returns how many could be read.
+    std::uint32_t ReadChunk(std::uint64_t pos, std::uint32_t want);
+    bool Running() const { return RunFlag->load() != 0; }
+    void SetTargetPath(const std::string& path);
+    void OpenLastTarget();
+    std::string& DestinationSetting(RecoveryMode mode);
+
+    RecoveryMode Mode;
+    RecoverySettings OwnSettings;
+    RecoverySettings* Settings = &OwnSettings;
+    std::atomic<std::int32_t> OwnRunFlag{0};
+    std::atomic<std::int32_t>* RunFlag = &OwnRunFlag;
+    CTypeSizeTable OwnTypes;
+    ITypeSizes* Types = &OwnTypes;
+    FileOpener Opener;
+
+    FoundItem* TargetItem = nullptr;
+    bool TargetCreated = false;
+    mutable std::mutex PathLock;
+    std::string TargetPath;
+    std::atomic<std::uint32_t> Current{0};
+    std::atomic<std::uint32_t> ItemTotal{0};
+    std::atomic<std::uint32_t> FilePercent{0};
+    std::atomic<std::uint64_t> TotalWritten{0};
+    std::atomic<std::uint32_t> Results[3] = {};
+    std::vector<std::uint8_t> Buffer;
+    std::atomic<bool> WorkerRunning{false};
+    std::thread hThread;
+};
+
+}  // namespace vm

@@ -1,0 +1,50 @@
+#pragma once
+// What a lost file's own structure says about where it ends. One small check per format reads
+// the drive from the find onward, as far as it needs and never past a bound, and answers the
+// file's exact size, "unknown", or "not really this format" (a header that only looks right).
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace vm {
+
+class CVolume;
+
+enum class SizeVerdict { Exact, Unknown, NotThisFormat };
+
+struct SizeAnswer {
+    SizeVerdict Verdict = SizeVerdict::Unknown;
+    std::uint64_t Size = 0;  // with Exact
+    static SizeAnswer Exact(std::uint64_t size) { return {SizeVerdict::Exact, size}; }
+    static SizeAnswer Unknown() { return {SizeVerdict::Unknown, 0}; }
+    static SizeAnswer NotThisFormat() { return {SizeVerdict::NotThisFormat, 0}; }
+};
+
+// Reads the bytes of one find: offsets count from the find's first byte. Reads past `Limit`
+// (the bound of one check, default 64 MiB) or past the drive's end fail.
+class CFindReader {
+public:
+    CFindReader(CVolume& volume, std::uint64_t findOffset, std::uint64_t limit);
+    virtual ~CFindReader() = default;
+    // Fills `out` with `length` bytes at `offset`; false when they cannot all be read.
+    virtual bool Read(std::uint64_t offset, void* out, std::size_t length);
+    std::uint64_t Limit() const { return Bound; }
+
+protected:
+    CFindReader(std::uint64_t limit) : Bound(limit) {}  // for readers over memory (tests, fuzzing)
+
+private:
+    CVolume* Volume = nullptr;
+    std::uint64_t Start = 0;
+    std::uint64_t Bound;
+    std::vector<std::uint8_t> Cache;  // the last sectors read
+    std::uint64_t CacheAt = ~0ull;
+};
+
+using SizeCheckFunction = SizeAnswer (*)(CFindReader& reader);
+
+// The check for a catalogue type id, or null when the format has none.
+SizeCheckFunction FindSizeCheck(std::int32_t typeId);
+
+}  // namespace vm

@@ -19,6 +19,7 @@ constexpr Entry kStrings[] = {
     {172, "Volume %s at position %I64d not read, retry %d"},
     {173, "Can't read boot sector on [%s]"},
     {174, "GetPartitionInfo error on volume [%s]"},
+    {178, "Analyzing MFT table"},
     {179, "Found %s volume at: %I64d"},
     {180, "Volume %c: Medium connected!"},
     {181, "Drive %c: Medium removed!"},

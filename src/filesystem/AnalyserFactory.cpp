@@ -1,6 +1,7 @@
 #include "filesystem/AnalyserFactory.h"
 
 #include "filesystem/FileSystem_FAT.h"
+#include "filesystem/FileSystem_NTFS.h"
 #include "volume/Volume.h"
 
 #include <map>
@@ -48,8 +49,11 @@ std::unique_ptr<CFileSystem> CreateAnalyser(std::uint32_t typeCode, CVolume* vol
             return fat;
         }
         case Family::Ntfs:
-            // The NTFS analyser is made here once it is part of the engine.
-            return nullptr;
+        {
+            auto ntfs = std::make_unique<CFileSystem_NTFS>(volume);
+            if (volume) ntfs->SetRunCheck([volume] { return volume->Progress().Running.load() == 1; });
+            return ntfs;
+        }
         case Family::None:
             break;
     }

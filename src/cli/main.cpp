@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "app/Log.h"
+#include "app/LogSettings.h"
+#include "app/SettingsBlock.h"
 #include "cli/Commands.h"
 
 namespace vm::cli {
@@ -90,6 +92,8 @@ int main(int argc, char** argv) {
     json(types);
 
     CLI11_PARSE(app, argc, argv);
+    vm::AppSettings().Load();
+    vm::ApplyLogSettings(vm::AppSettings(), vm::Log());
     if (common.Verbose)
         vm::Log().SetEcho([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     if (info->parsed()) return RunInfo(common, target);

@@ -120,3 +120,45 @@ TEST(Log, ManyWritersLoseNothing) {
     EXPECT_EQ(log.LineCount(), 16000u);
     EXPECT_TRUE(log.Contains("thread 7 line 1999"));
 }
+
+#include "app/LogSettings.h"
+#include "app/RegistryStore.h"
+#include "app/SettingsBlock.h"
+
+TEST(Log, LoggingSettingsActAsTheirLabelsSay) {
+    vmtest::TempDir dir;
+    setenv("VELLUMARK_CONFIG_DIR", dir.Path().c_str(), 1);
+    CRegistryStore store(dir.File("registry.db"));
+    CSettingsBlock settings(&store);
+    settings.SetSaveLogToFile(1);
+    settings.SetLogFileName("vellumark.log");  // no folder: the configuration folder
+    settings.SetLogClearOnStart(0);
+    {
+        CLog log;
+        log.SetTimeStamps(false);
+        ApplyLogSettings(settings, log);
+        log.Message("first run");
+    }
+    {
+        CLog log;
+        log.SetTimeStamps(false);
+        ApplyLogSettings(settings, log);
+        log.Message("second run");
+    }
+    auto kept = vmtest::ReadFile(dir.File("vellumark.log"));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "first run\r\nsecond run\r\n");
+    settings.SetLogClearOnStart(1);
+    {
+        CLog log;
+        log.SetTimeStamps(false);
+        ApplyLogSettings(settings, log);
+        log.Message("cleared");
+    }
+    kept = vmtest::ReadFile(dir.File("vellumark.log"));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "cleared\r\n");
+    settings.SetSaveLogToFile(0);
+    CLog off;
+    ApplyLogSettings(settings, off);
+    EXPECT_FALSE(off.WritesToFile());
+    unsetenv("VELLUMARK_CONFIG_DIR");
+}

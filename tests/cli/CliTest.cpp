@@ -10,6 +10,13 @@
 
 namespace {
 
+// The command line keeps its settings in a configuration folder of the test's own.
+struct ConfigFolder : ::testing::Environment {
+    vmtest::TempDir Dir;
+    void SetUp() override { setenv("VELLUMARK_CONFIG_DIR", Dir.Path().c_str(), 1); }
+};
+[[maybe_unused]] auto* const g_config = ::testing::AddGlobalTestEnvironment(new ConfigFolder);
+
 std::string Cli(const std::string& args, int* status = nullptr, bool withStderr = false) {
     std::string out;
     int rc = vmtest::RunCommand(std::string(VM_CLI_PATH) + " " + args + (withStderr ? " 2>&1" : " 2>/dev/null"), &out);

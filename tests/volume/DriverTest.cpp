@@ -515,3 +515,22 @@ TEST_F(Driver, StopWhileTheWorkerWaitsForTheWindowDoesNotDeadlock) {
     EXPECT_TRUE(WaitUntil([&] { return !a->InUse(); }));
     EXPECT_EQ(Computer.Progress().Running, 0);
 }
+
+TEST_F(Driver, FullRunOfARealFatImage) {
+    if (RunCommand("command -v mkfs.fat mmd mcopy >/dev/null") != 0) GTEST_SKIP() << "dosfstools or mtools missing";
+    const std::string image = Dir.File("real.dsk"), text = Dir.File("a.txt");
+    WriteFile(text, std::vector<std::uint8_t>(3000, 'x'));
+    ASSERT_EQ(RunCommand("mkfs.fat -C -F 12 -n REAL " + image + " 1440 >/dev/null && mmd -i " + image +
+                         " ::/DOCS && mcopy -i " + image + " " + text + " ::/DOCS/A.TXT && mcopy -i " + image +
+                         " " + text + " ::/B.TXT"),
+              0);
+    auto v = Computer.AddImage(image);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->GetFileSystemName(), "FAT12");
+    LogMark mark;
+    ASSERT_TRUE(Computer.StartAnalysis(v.get()));
+    ASSERT_TRUE(Ended());
+    EXPECT_EQ(mark.Count("Analysis completed. Found 1 folder(s) and 2 file(s)."), 1);
+    EXPECT_EQ(v->FsFiles, 2);
+    EXPECT_EQ(v->FoundTree.RootId, 0);
+}

@@ -3,8 +3,12 @@
 #   ntfs_100k.img  2 GiB NTFS with 100,000 small files in 1,000 folders (made through ntfs-3g)
 #   fat32_50k.img  1 GiB FAT32 with 50,000 small files in 500 folders (made with mtools)
 #   search_1g.img  1 GiB of random filler with real files planted at sector-aligned offsets
+# Extra arguments name the images wanted (ntfs fat search); none means all.
 set -euo pipefail
 dir=${1:-$(dirname "$0")/data}
+shift || true
+wanted=${*:-ntfs fat search}
+want() { [[ " $wanted " == *" $1 "* ]]; }
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 work=$(mktemp -d)
@@ -23,7 +27,7 @@ for d in range(folders):
 PY
 }
 
-if [ ! -f "$dir/ntfs_100k.img" ]; then
+if want ntfs && [ ! -f "$dir/ntfs_100k.img" ]; then
   echo "making ntfs_100k.img (a few minutes)"
   truncate -s 2G "$work/ntfs.img"
   mkntfs -F -Q -q -L BENCH "$work/ntfs.img" >/dev/null 2>&1
@@ -34,7 +38,7 @@ if [ ! -f "$dir/ntfs_100k.img" ]; then
   mv "$work/ntfs.img" "$dir/ntfs_100k.img"
 fi
 
-if [ ! -f "$dir/fat32_50k.img" ]; then
+if want fat && [ ! -f "$dir/fat32_50k.img" ]; then
   echo "making fat32_50k.img"
   truncate -s 1G "$work/fat.img"
   mkfs.fat -F 32 -n BENCH "$work/fat.img" >/dev/null
@@ -44,7 +48,7 @@ if [ ! -f "$dir/fat32_50k.img" ]; then
   mv "$work/fat.img" "$dir/fat32_50k.img"
 fi
 
-if [ ! -f "$dir/search_1g.img" ]; then
+if want search && [ ! -f "$dir/search_1g.img" ]; then
   echo "making search_1g.img"
   python3 - "$work/search.img" <<'PY'
 import random, sys, struct, zlib
@@ -67,4 +71,3 @@ with open(sys.argv[1], "wb") as f:
 PY
   mv "$work/search.img" "$dir/search_1g.img"
 fi
-ls -l "$dir"

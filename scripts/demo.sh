@@ -7,3 +7,6 @@ bash scripts/build.sh -DVM_BENCH=OFF
 echo
 echo "== vellumark-cli info data/demo.img"
 ./build/vellumark-cli info data/demo.img
+echo
+echo "== vellumark-cli list data/demo.img   (state, kind, size, created, modified, accessed, id, path)"
+./build/vellumark-cli list data/demo.img

@@ -19,6 +19,7 @@ constexpr Entry kStrings[] = {
     {172, "Volume %s at position %I64d not read, retry %d"},
     {173, "Can't read boot sector on [%s]"},
     {174, "GetPartitionInfo error on volume [%s]"},
+    {179, "Found %s volume at: %I64d"},
     {180, "Volume %c: Medium connected!"},
     {181, "Drive %c: Medium removed!"},
     {186, "Can't create temporary file"},
@@ -40,6 +41,13 @@ constexpr Entry kStrings[] = {
     {57311, "Analyzing drive sectors."},
     {57313, "Starting drive sector analysis, searching for lost files."},
 };
+
+constexpr bool SortedById() {
+    for (std::size_t i = 1; i < std::size(kStrings); ++i)
+        if (kStrings[i - 1].id >= kStrings[i].id) return false;
+    return true;
+}
+static_assert(SortedById(), "the string table must stay sorted by id, each id once");
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #pragma once
 // The commands of vellumark-cli. Each returns the process's exit code.
+#include <optional>
 #include <string>
 
 #include "cli/Target.h"
@@ -14,6 +15,19 @@ struct CommonOptions {
 // Prints "vellumark-cli: MESSAGE" to standard error and returns the failure exit code.
 int Fail(const std::string& message);
 
+struct ScanOptions {
+    bool SectorsOnly = false;
+    std::string Types;                     // comma-separated type descriptions, extensions or groups
+    std::optional<std::uint32_t> Threads;  // search threads
+    std::optional<std::uint32_t> BlockSize;  // bytes read at once
+};
+
 int RunInfo(const CommonOptions& common, const TargetOptions& target);
+int RunDrives(const CommonOptions& common);
+int RunList(const CommonOptions& common, const TargetOptions& target, bool deletedOnly);
+int RunCat(const CommonOptions& common, const TargetOptions& target, const std::string& pathOrId);
+int RunScan(const CommonOptions& common, const TargetOptions& target, const ScanOptions& options);
+int RunLost(const CommonOptions& common, const TargetOptions& target);
+int RunTypes(const CommonOptions& common);
 
 }  // namespace vm::cli

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <algorithm>
 #include <vector>
 
 namespace vm {
@@ -86,6 +87,7 @@ struct CTimedReader::Worker {
     std::vector<std::uint8_t> Bounce;
     std::uint64_t Pos = 0;
     std::size_t Len = 0;
+    std::size_t BufferSize = 0;
     bool Pending = false;  // a request waits or runs
     bool Done = false;     // its result is ready
     bool Retired = false;  // end the thread after the current request
@@ -96,7 +98,7 @@ struct CTimedReader::Worker {
         for (;;) {
             Cv.wait(lk, [&] { return (Pending && !Done) || Retired; });
             if (Pending && !Done) {
-                if (Bounce.size() < Len) Bounce.resize(Len);
+                if (Bounce.size() != BufferSize) Bounce.resize(BufferSize);
                 std::uint64_t pos = Pos;
                 std::size_t len = Len;
                 lk.unlock();
@@ -124,6 +126,18 @@ CTimedReader::~CTimedReader() {
 
 ReadResult CTimedReader::Read(std::uint64_t pos, void* buffer, std::size_t len, std::chrono::milliseconds timeout) {
     if (!Source->CanHang()) return Source->ReadAt(pos, buffer, len);
+    return Run(pos, buffer, nullptr, len, timeout);
+}
+
+ReadResult CTimedReader::ReadSwap(std::uint64_t pos, std::vector<std::uint8_t>& buffer, std::size_t len,
+                                  std::chrono::milliseconds timeout) {
+    len = std::min(len, buffer.size());
+    if (!Source->CanHang()) return Source->ReadAt(pos, buffer.data(), len);
+    return Run(pos, nullptr, &buffer, len, timeout);
+}
+
+ReadResult CTimedReader::Run(std::uint64_t pos, void* buffer, std::vector<std::uint8_t>* swap, std::size_t len,
+                             std::chrono::milliseconds timeout) {
     if (!Current) {
         Current = std::make_shared<Worker>();
         Current->Device = Source;
@@ -133,6 +147,7 @@ ReadResult CTimedReader::Read(std::uint64_t pos, void* buffer, std::size_t len, 
     std::unique_lock<std::mutex> lk(w->M);
     w->Pos = pos;
     w->Len = len;
+    w->BufferSize = swap ? swap->size() : std::max(len, w->Bounce.size());
     w->Pending = true;
     w->Done = false;
     w->Cv.notify_all();
@@ -147,7 +162,10 @@ ReadResult CTimedReader::Read(std::uint64_t pos, void* buffer, std::size_t len, 
     }
     w->Pending = false;
     ReadResult r = w->Result;
-    if (r.Bytes) std::memcpy(buffer, w->Bounce.data(), r.Bytes);
+    if (swap)
+        std::swap(*swap, w->Bounce);
+    else if (r.Bytes)
+        std::memcpy(buffer, w->Bounce.data(), r.Bytes);
     return r;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vm {
 
@@ -70,11 +71,17 @@ public:
     CTimedReader& operator=(const CTimedReader&) = delete;
 
     ReadResult Read(std::uint64_t pos, void* buffer, std::size_t len, std::chrono::milliseconds timeout);
+    // The same into `buffer` (at least len bytes) without a copy: on success the reader's own
+    // buffer, which holds the bytes, is swapped with it.
+    ReadResult ReadSwap(std::uint64_t pos, std::vector<std::uint8_t>& buffer, std::size_t len,
+                        std::chrono::milliseconds timeout);
     IDeviceReader& Device() const { return *Source; }
     const std::shared_ptr<IDeviceReader>& SharedDevice() const { return Source; }
 
 private:
     struct Worker;
+    ReadResult Run(std::uint64_t pos, void* buffer, std::vector<std::uint8_t>* swap, std::size_t len,
+                   std::chrono::milliseconds timeout);
     std::shared_ptr<IDeviceReader> Source;
     std::shared_ptr<Worker> Current;
 };

@@ -27,3 +27,10 @@ inline struct timespec FileTimeToTimespec(std::uint64_t ft) {
 }
 
 }  // namespace vm
+
+#include <string>
+
+namespace vm {
+// "YYYY-MM-DD HH:MM:SS" in the machine's local time; empty for 0.
+std::string FileTimeToLocalText(std::uint64_t fileTime);
+}  // namespace vm

@@ -119,12 +119,14 @@ CSearcher::SearchWorker* CSearcher::WaitForFreeWorker() {
 }
 
 std::uint32_t CSearcher::ReadBlock(SearchWorker& w) {
-    std::memset(w.Buffer.data(), 0, w.Buffer.size());
     const std::uint64_t first = w.StartCluster * Volume.SectorsPerCluster;
     std::uint64_t count = BlockBytes / kUnitSize;
     if (first >= Volume.TotalSectors) return 0;
     count = std::min(count, Volume.TotalSectors - first);
-    std::uint32_t bytes = Volume.ReadSectors(w.Buffer.data(), first, count);
+    // The read zero-fills what it cannot deliver; past the drive's end the block is zero too.
+    if (count * kUnitSize < w.Buffer.size())
+        std::memset(w.Buffer.data() + count * kUnitSize, 0, w.Buffer.size() - count * kUnitSize);
+    std::uint32_t bytes = Volume.ReadSectorsInto(w.Buffer, first, count);
     if (bytes < count * kUnitSize) {
         // A failing drive stops the read at its first bad sector: read the rest unit by unit,
         // so that only the units that cannot be read are tested as zeros.

@@ -59,6 +59,12 @@ public:
 
     // Loads a drive image file as a drive; null when the file cannot be opened.
     std::shared_ptr<CVolume> AddImage(const std::string& path);
+    // A volume found on `volume`: a boot sector the sector search met, or a partition-table
+    // entry (DataOffset is its position on `volume`, Size its length when known). Adds it to the
+    // list as a found volume unless it is a volume already known.
+    void AddFoundVolume(CVolume& volume, const FoundItem& request);
+    // Replaces what AddFoundVolume does (tests).
+    std::function<void(CVolume&, const FoundItem&)> FoundVolumeHandler;
 
     // The drive tree in display order; logical drives take the node of their disk as parent.
     std::vector<DriveTreeNode> BuildDriveTree(RecycleBinPlacement recycleBin = RecycleBinPlacement::TopLevel);
@@ -76,6 +82,8 @@ public:
 
 private:
     void BeginRun(CVolume* volume);
+    bool IsKnownVolume(CVolume& volume, const FoundItem& request);
+    std::recursive_mutex FoundVolumeLock;  // one found volume at a time: the known check and the add
 
     std::shared_ptr<ProgressBlock> Block;
     std::shared_ptr<CDriveContext> Ctx;

@@ -8,13 +8,11 @@
 #include <zlib.h>
 
 #include "app/Log.h"
-#include "volume/FoundVolumes.h"
+#include "volume/LocalComputer.h"
 #include "volume/Volume.h"
 
 namespace vm {
 namespace {
-
-std::atomic<IFoundVolumeTarget*> g_target{nullptr};
 
 std::uint32_t Le32(const std::uint8_t* p) {
     return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
@@ -36,9 +34,6 @@ struct GptHeader {
 
 }  // namespace
 
-IFoundVolumeTarget* FoundVolumeTarget() { return g_target.load(std::memory_order_acquire); }
-void SetFoundVolumeTarget(IFoundVolumeTarget* target) { g_target.store(target, std::memory_order_release); }
-
 bool CVolume::PartitionKnown(std::uint64_t firstSector) const {
     for (const CVolume* child : Children)
         if (child->Layout.PartitionCount && child->Layout.PartitionEntry[0].StartingOffset / kSectorSize == firstSector)
@@ -48,14 +43,12 @@ bool CVolume::PartitionKnown(std::uint64_t firstSector) const {
 
 void CVolume::ReportPartition(std::uint64_t firstSector, std::uint64_t sectors, std::uint8_t type) {
     if (PartitionKnown(firstSector)) return;
-    IFoundVolumeTarget* target = FoundVolumeTarget();
-    if (!target) return;
     FoundItem request;
     request.DataOffset = firstSector * kSectorSize;
     request.ParentId = RootItem.Id;
     request.FileType = type;
     request.Size = sectors * kSectorSize;
-    target->AddFoundVolume(request);
+    Context->WithOwner([&](CLocalComputer& list) { list.AddFoundVolume(*this, request); });
 }
 
 void CVolume::ScanPartitionTable(std::uint64_t tableSector, std::uint64_t extendedStart) {

@@ -146,10 +146,20 @@ void CVolume::FlushReadFailures() {
 
 std::uint32_t CVolume::ReadSectors(void* buffer, std::uint64_t first, std::uint64_t count) {
     if (count == 0 || !buffer) return 0;
+    return TimedRead(static_cast<std::uint8_t*>(buffer), nullptr, first, count);
+}
+
+std::uint32_t CVolume::ReadSectorsInto(std::vector<std::uint8_t>& buffer, std::uint64_t first, std::uint64_t count) {
+    count = std::min<std::uint64_t>(count, buffer.size() / kSectorSize);
+    if (count == 0) return 0;
+    return TimedRead(nullptr, &buffer, first, count);
+}
+
+std::uint32_t CVolume::TimedRead(std::uint8_t* out, std::vector<std::uint8_t>* swap, std::uint64_t first,
+                                 std::uint64_t count) {
     if (!IsOpen() && !OpenDrive()) return 0;
     std::lock_guard<std::mutex> g(ReadLock);
     if (!hDevice) return 0;
-    auto* out = static_cast<std::uint8_t*>(buffer);
     const std::uint64_t asked = std::min(count, kMaxSectorsPerRead);
     std::uint64_t n = asked;
     if (TotalSectors) {
@@ -165,7 +175,8 @@ std::uint32_t CVolume::ReadSectors(void* buffer, std::uint64_t first, std::uint6
     for (std::uint32_t attempt = 0; !failed && attempt <= ReadRetriesSetting(); ++attempt) {
         if (attempt > 0 && RetryPauseSetting())
             std::this_thread::sleep_for(std::chrono::milliseconds(RetryPauseSetting()));
-        ReadResult r = hDevice->Read(position, out, want, timeout);
+        ReadResult r = swap ? hDevice->ReadSwap(position, *swap, want, timeout)
+                            : hDevice->Read(position, out, want, timeout);
         if (r.TimedOut) Log().Error("Read Timeout!");
         if (r.TimedOut || (r.Bytes == 0 && r.Error)) {
             got = 0;
@@ -177,6 +188,7 @@ std::uint32_t CVolume::ReadSectors(void* buffer, std::uint64_t first, std::uint6
         atEnd = r.AtEnd;
         if (got == want || atEnd) break;
     }
+    if (swap) out = swap->data();
     std::memset(out + got, 0, std::size_t(asked * kSectorSize) - got);
     if (failed || got == 0) {
         if (n) NoteFailedRead(position, want, failedAttempt);

@@ -71,6 +71,9 @@ public:
     // Reads count sectors from `first` into buffer (count * 512 bytes). Returns the bytes read;
     // a short read leaves the unread rest of the buffer zero-filled.
     virtual std::uint32_t ReadSectors(void* buffer, std::uint64_t first, std::uint64_t count);
+    // The same into a buffer of at least count * 512 bytes whose storage the read may exchange
+    // for its own (no copy): for large sequential reads. Its size stays the same.
+    std::uint32_t ReadSectorsInto(std::vector<std::uint8_t>& buffer, std::uint64_t first, std::uint64_t count);
     std::uint32_t FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length);
     std::uint32_t ReadItem(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length);
 
@@ -186,6 +189,7 @@ private:
     };
     void NoteFailedRead(std::uint64_t position, std::uint64_t bytes, std::uint32_t attempt);
     void NoteGoodRead();
+    std::uint32_t TimedRead(std::uint8_t* out, std::vector<std::uint8_t>* swap, std::uint64_t first, std::uint64_t count);
     void QueryPhysicalDrive();
     void QueryLogicalDrive();
     void ApplyFatBootSector(std::uint32_t serialAt, std::uint32_t labelAt);

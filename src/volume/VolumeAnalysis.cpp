@@ -15,7 +15,6 @@
 #include "filesystem/AnalyserFactory.h"
 #include "signatures/AppCatalogue.h"
 #include "volume/AnalysisSettings.h"
-#include "volume/FoundVolumes.h"
 #include "volume/LocalComputer.h"
 #include "volume/SectorSearch.h"
 #include "volume/Volume.h"
@@ -137,6 +136,7 @@ std::int32_t CVolume::AnalyseSectors() {
     Log().MessageId(57313);
     const auto start = Clock::now();
     FoundTree.SetDriveRootId(RootItem.SignedId());
+    FoundTree.SetTypeLookup(&AppCatalogue());
     FoundTree.EnableOffsetIndex(true);
     if (SectorSearchRun search = CurrentSectorSearch()) search(*this);
     Notifier().Post(msg::SectorPhaseEnded, 0, 0);
@@ -240,7 +240,7 @@ void CVolume::AddSectorItem(std::unique_ptr<FoundItem> item) {
         const std::int16_t type = item->FileType;
         if (IsBootSectorFind(type)) {
             item->ParentId = RootItem.Id;
-            if (IFoundVolumeTarget* target = FoundVolumeTarget()) target->AddFoundVolume(*item);
+            Context->WithOwner([&](CLocalComputer& c) { c.AddFoundVolume(*this, *item); });
             return;
         }
         if (LostDrivesOnly) return;

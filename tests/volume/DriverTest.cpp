@@ -10,7 +10,6 @@
 #include "filesystem/AnalyserFactory.h"
 #include "volume/AnalysisSettings.h"
 #include "volume/DriveTestSupport.h"
-#include "volume/FoundVolumes.h"
 #include "volume/LocalComputer.h"
 #include "volume/SectorSearch.h"
 
@@ -77,11 +76,15 @@ std::vector<std::uint32_t> Codes(const std::vector<CRecordingSink::Entry>& entri
 
 int Posted(std::uint32_t code) { return int(Sink().EntriesWithCode(code).size()); }
 
-// Collects the found volumes that would go to the lost-drive search.
-struct FoundVolumes : IFoundVolumeTarget {
-    FoundVolumes() { SetFoundVolumeTarget(this); }
-    ~FoundVolumes() override { SetFoundVolumeTarget(nullptr); }
-    void AddFoundVolume(const FoundItem& request) override { Requests.push_back(request); }
+// Collects the found volumes that the drive list would add.
+struct FoundVolumes {
+    explicit FoundVolumes(CLocalComputer& c) {
+        c.FoundVolumeHandler = [this](CVolume& on, const FoundItem& request) {
+            Drives.push_back(&on);
+            Requests.push_back(request);
+        };
+    }
+    std::vector<CVolume*> Drives;
     std::vector<FoundItem> Requests;
 };
 
@@ -170,7 +173,7 @@ TEST_F(Driver, FullRunFilesItemsLogsAndEnds) {
 
 TEST_F(Driver, NoFileSystemGoesOnToSectorPhaseAndRoutesFinds) {
     auto a = Image("blank.dsk", false);
-    FoundVolumes found;
+    FoundVolumes found(Computer);
     SetSectorSearch([](CVolume& v) {
         // A file of the file system at 12288: a find there only marks it.
         FoundItem known;
@@ -198,6 +201,7 @@ TEST_F(Driver, NoFileSystemGoesOnToSectorPhaseAndRoutesFinds) {
               mark.Find("Analysis completed. Found 1 folder(s) and 1 file(s)."));
     EXPECT_EQ(mark.Count("Found file: "), 2);  // the signature match is logged, not counted
     ASSERT_EQ(found.Requests.size(), 1u);
+    EXPECT_EQ(found.Drives[0], a.get());
     EXPECT_EQ(found.Requests[0].ParentId, a->RootItem.Id);
     EXPECT_TRUE(a->FoundTree.FindAtOffset(12288)->Is(FI_SIGNATURE_MATCH));
     auto entries = Sink().Entries();
@@ -349,7 +353,7 @@ TEST_F(Driver, SectorPhaseDoesNotUndoAStop) {
 
 TEST_F(Driver, LostDrivesOnlyKeepsJustBootSectors) {
     auto a = Image("a.dsk");
-    FoundVolumes found;
+    FoundVolumes found(Computer);
     SetSectorSearch([](CVolume& v) {
         v.AddSectorItem(Find(40));
         v.AddSectorItem(Find(11));

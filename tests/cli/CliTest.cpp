@@ -1,0 +1,124 @@
+// vellumark-cli as a user runs it: its output against sleuthkit on the same images, its errors.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+std::string Cli(const std::string& args, int* status = nullptr, bool withStderr = false) {
+    std::string out;
+    int rc = vmtest::RunCommand(std::string(VM_CLI_PATH) + " " + args + (withStderr ? " 2>&1" : " 2>/dev/null"), &out);
+    if (status) *status = rc;
+    return out;
+}
+
+std::string Demo() { return std::string(VM_SOURCE_DIR) + "/data/demo.img"; }
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+}  // namespace
+
+TEST(Cli, InfoDescribesTheDemoImage) {
+    int rc = -1;
+    auto j = nlohmann::json::parse(Cli("info --json '" + Demo() + "'", &rc));
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(j["kind"], "image file");
+    EXPECT_EQ(j["file_system"], "FAT12");
+    EXPECT_EQ(j["label"], "VELLUMARK");
+    EXPECT_EQ(j["serial_number"], "564D4B31");
+    EXPECT_EQ(j["total_bytes"], 1474560);
+    EXPECT_EQ(j["total_sectors"], 2880);
+    std::string text = Cli("info '" + Demo() + "'");
+    EXPECT_NE(text.find("File system:         FAT12"), std::string::npos) << text;
+}
+
+TEST(Cli, ErrorsSayWhyAndFail) {
+    vmtest::TempDir dir;
+    vmtest::WriteFile(dir.File("empty.img"), {});
+    vmtest::WriteFile(dir.File("short.img"), std::vector<std::uint8_t>(100, 0));
+    struct Case {
+        std::string args, message;
+    } cases[] = {
+        {"info /nonexistent.img", "does not exist"},
+        {"info '" + dir.Path() + "'", "is a folder"},
+        {"info '" + dir.File("empty.img") + "'", "empty or truncated"},
+        {"info '" + dir.File("short.img") + "'", "too small"},
+        {"list /nonexistent.img", "does not exist"},
+        {"cat '" + Demo() + "' '\\No such file.txt'", "no item"},
+        {"cat '" + Demo() + "' Documents", "is a folder"},
+        {"info --start 3 '" + Demo() + "'", "multiples of 512"},
+    };
+    for (const auto& c : cases) {
+        int rc = 0;
+        std::string out = Cli(c.args, &rc, true);
+        EXPECT_NE(rc, 0) << c.args;
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << ": " << out;
+    }
+}
+
+TEST(Cli, ListAndCatAgreeWithSleuthkit) {
+    // fls: "r/r * 239:\tDocuments/Old draft of the report.txt"
+    std::string fls;
+    ASSERT_EQ(vmtest::RunCommand("fls -r -p '" + Demo() + "'", &fls), 0);
+    std::set<std::pair<std::string, bool>> want;
+    std::map<std::string, std::string> inodeOf;
+    for (const auto& line : Lines(fls)) {
+        auto tab = line.find('\t');
+        std::string path = line.substr(tab + 1);
+        if (line[0] == 'v' || line[0] == 'V' || path.find("(Volume Label Entry)") != std::string::npos) continue;
+        bool deleted = line.find(" * ") != std::string::npos;
+        want.emplace("\\" + path, deleted);
+        std::string head = line.substr(0, tab - 1);
+        inodeOf["\\" + path] = head.substr(head.find_last_of(' ') + 1);
+    }
+    auto listed = nlohmann::json::parse(Cli("list --json '" + Demo() + "'"));
+    std::set<std::pair<std::string, bool>> got;
+    for (const auto& item : listed) {
+        std::string path = item["path"];
+        for (char& c : path) c = c == '\\' ? '/' : c;
+        path[0] = '\\';
+        got.emplace(path, item["deleted"].get<bool>());
+    }
+    EXPECT_EQ(got, want);
+    for (const auto& item : listed) {
+        if (item["folder"] || item["deleted"]) continue;
+        std::string path = item["path"];
+        std::string ours, theirs;
+        vmtest::RunCommand(std::string(VM_CLI_PATH) + " cat '" + Demo() + "' '" + path + "' | sha256sum", &ours);
+        std::string slashed = path;
+        for (char& c : slashed) c = c == '\\' ? '/' : c;
+        slashed[0] = '\\';
+        vmtest::RunCommand("icat '" + Demo() + "' " + inodeOf[slashed] + " | sha256sum", &theirs);
+        EXPECT_EQ(ours, theirs) << path;
+    }
+    auto deleted = Lines(Cli("list --deleted '" + Demo() + "'"));
+    EXPECT_EQ(deleted.size(), 5u);
+    for (const auto& l : deleted) EXPECT_EQ(l.rfind("deleted\t", 0), 0u) << l;
+}
+
+TEST(Cli, LostFindsThePartitionsOfADisk) {
+    if (!vmtest::HaveFixture("mbr_disk.img")) GTEST_SKIP() << "fixtures not made";
+    auto j = nlohmann::json::parse(Cli("lost --json '" + vmtest::FixturePath("mbr_disk.img") + "'"));
+    std::vector<std::pair<std::uint64_t, std::string>> got;
+    for (const auto& v : j) got.emplace_back(v["offset"], v["file_system"]);
+    EXPECT_EQ(got, (std::vector<std::pair<std::uint64_t, std::string>>{
+                       {2048 * 512, "FAT16"}, {18432 * 512, "NTFS"}, {53248 * 512, "FAT32"}}));
+}
+
+TEST(Cli, ScanOfAVirtualDriveFindsWhatLiesInIt) {
+    if (!vmtest::HaveFixture("mbr_disk.img")) GTEST_SKIP() << "fixtures not made";
+    // The FAT16 partition as a byte range of the disk: its files are listed as on the partition.
+    std::string whole = Cli("list '" + vmtest::FixturePath("mbr_disk.img") + "' --start 1048576 --size 8388608");
+    EXPECT_FALSE(whole.empty());
+    EXPECT_NE(whole.find("live\tfile"), std::string::npos) << whole;
+}

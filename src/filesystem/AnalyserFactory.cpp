@@ -45,7 +45,9 @@ std::unique_ptr<CFileSystem> CreateAnalyser(std::uint32_t typeCode, CVolume* vol
         case Family::Fat32:
         {
             auto fat = std::make_unique<CFileSystem_FAT>(volume);
-            if (volume) fat->SetRunCheck([volume] { return volume->Progress().Running.load() == 1; });
+            // The run this drive's worker serves: a worker let go after a stop does not go on
+            // when a later run sets Running again.
+            if (volume) fat->SetRunCheck([volume] { return volume->Progress().IsRunning(volume->RunId.load()); });
             return fat;
         }
         case Family::Ntfs:

@@ -7,16 +7,17 @@
 // holds a lock while it sends to the window (status texts), and the window waits for a worker
 // at most 1000 ms, so a worker blocked in a send while the window waits in StopAnalysis is let
 // go instead of deadlocking; it ends once the window has answered its send.
+#include <algorithm>
 #include <chrono>
 
 #include "app/Log.h"
 #include "app/Notify.h"
 #include "filesystem/AnalyserFactory.h"
+#include "signatures/AppCatalogue.h"
 #include "volume/AnalysisSettings.h"
 #include "volume/LocalComputer.h"
 #include "volume/SectorSearch.h"
 #include "volume/Volume.h"
-#include "signatures/AppCatalogue.h"
 
 namespace vm {
 namespace {

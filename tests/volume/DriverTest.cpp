@@ -76,13 +76,15 @@ std::vector<std::uint32_t> Codes(const std::vector<CRecordingSink::Entry>& entri
 
 int Posted(std::uint32_t code) { return int(Sink().EntriesWithCode(code).size()); }
 
-// Collects the found volumes that would go to the lost-drive search.
+// Collects the found volumes that the drive list would add.
 struct FoundVolumes {
-    explicit FoundVolumes(CLocalComputer& computer) : Computer(computer) {
-        Computer.FoundVolumeHandler = [this](CVolume&, const FoundItem& request) { Requests.push_back(request); };
+    explicit FoundVolumes(CLocalComputer& c) {
+        c.FoundVolumeHandler = [this](CVolume& on, const FoundItem& request) {
+            Drives.push_back(&on);
+            Requests.push_back(request);
+        };
     }
-    ~FoundVolumes() { Computer.FoundVolumeHandler = nullptr; }
-    CLocalComputer& Computer;
+    std::vector<CVolume*> Drives;
     std::vector<FoundItem> Requests;
 };
 
@@ -199,6 +201,7 @@ TEST_F(Driver, NoFileSystemGoesOnToSectorPhaseAndRoutesFinds) {
               mark.Find("Analysis completed. Found 1 folder(s) and 1 file(s)."));
     EXPECT_EQ(mark.Count("Found file: "), 2);  // the signature match is logged, not counted
     ASSERT_EQ(found.Requests.size(), 1u);
+    EXPECT_EQ(found.Drives[0], a.get());
     EXPECT_EQ(found.Requests[0].ParentId, a->RootItem.Id);
     EXPECT_TRUE(a->FoundTree.FindAtOffset(12288)->Is(FI_SIGNATURE_MATCH));
     auto entries = Sink().Entries();
@@ -515,4 +518,23 @@ TEST_F(Driver, StopWhileTheWorkerWaitsForTheWindowDoesNotDeadlock) {
     EXPECT_TRUE(WaitUntil([&] { return window.HasPosted(msg::AnalysisEnded); }));
     EXPECT_TRUE(WaitUntil([&] { return !a->InUse(); }));
     EXPECT_EQ(Computer.Progress().Running, 0);
+}
+
+TEST_F(Driver, FullRunOfARealFatImage) {
+    if (RunCommand("command -v mkfs.fat mmd mcopy >/dev/null") != 0) GTEST_SKIP() << "dosfstools or mtools missing";
+    const std::string image = Dir.File("real.dsk"), text = Dir.File("a.txt");
+    WriteFile(text, std::vector<std::uint8_t>(3000, 'x'));
+    ASSERT_EQ(RunCommand("mkfs.fat -C -F 12 -n REAL " + image + " 1440 >/dev/null && mmd -i " + image +
+                         " ::/DOCS && mcopy -i " + image + " " + text + " ::/DOCS/A.TXT && mcopy -i " + image +
+                         " " + text + " ::/B.TXT"),
+              0);
+    auto v = Computer.AddImage(image);
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->GetFileSystemName(), "FAT12");
+    LogMark mark;
+    ASSERT_TRUE(Computer.StartAnalysis(v.get()));
+    ASSERT_TRUE(Ended());
+    EXPECT_EQ(mark.Count("Analysis completed. Found 1 folder(s) and 2 file(s)."), 1);
+    EXPECT_EQ(v->FsFiles, 2);
+    EXPECT_EQ(v->FoundTree.RootId, 0);
 }

@@ -2,6 +2,7 @@
 // The commands of vellumark-cli. Each returns the process's exit code.
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/Target.h"
 
@@ -29,5 +30,24 @@ int RunCat(const CommonOptions& common, const TargetOptions& target, const std::
 int RunScan(const CommonOptions& common, const TargetOptions& target, const ScanOptions& options);
 int RunLost(const CommonOptions& common, const TargetOptions& target);
 int RunTypes(const CommonOptions& common);
+
+struct NewSignatureOptions {
+    std::vector<std::string> Samples;
+    std::int32_t TypeId = 0;
+    std::string Group;        // a group's title
+    std::string Description;
+    std::string Extensions;
+    std::string Prefix;
+    std::optional<std::size_t> CompareBytes;  // default: the samples' common prefix
+    std::string Output;       // the .filesig file
+};
+
+// The interface language of the run: the named one, else the stored settings' choice.
+void SelectLanguage(const std::string& name);
+int RunSigNew(const NewSignatureOptions& options);
+int RunSigImport(const std::string& path);
+int RunSigExport(std::int32_t typeId, const std::string& path);
+int RunSigMailto(std::int32_t typeId);
+int RunLangExport(const std::string& path);
 
 }  // namespace vm::cli

@@ -128,7 +128,7 @@ void CIniFile::ParseLine(std::string_view raw, std::size_t number, Section*& cur
 
 bool CIniFile::Load(const std::string& path) {
     Sections.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         Problems.push_back(Format("cannot open: %s", std::strerror(errno)));
         return false;

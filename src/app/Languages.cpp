@@ -235,6 +235,15 @@ void CLanguages::TranslateToolBar(const std::string& section, ITranslatableToolB
     Section = previous;
 }
 
+int CLanguages::FillLanguageList(ILanguageList& list) const {
+    list.Clear();
+    for (const std::string& name : LanguageNames) list.Add(name);
+    list.SetEnabled(!LanguageNames.empty());
+    const int index = Current ? int(*Current) : -1;
+    if (index >= 0) list.SetCurrent(index);
+    return index;
+}
+
 bool CLanguages::ExportStringTable(const std::string& path) {
     CIniFile file;
     if (::access(path.c_str(), F_OK) == 0 && !file.Load(path)) {

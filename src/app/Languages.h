@@ -59,6 +59,16 @@ public:
     virtual void LanguageChanged() = 0;
 };
 
+// The drop-down list of the language settings page.
+class ILanguageList {
+public:
+    virtual ~ILanguageList() = default;
+    virtual void Clear() = 0;
+    virtual void Add(const std::string& name) = 0;
+    virtual void SetCurrent(int index) = 0;
+    virtual void SetEnabled(bool enabled) = 0;
+};
+
 // The three folders, in the order they are searched; a name found in a later folder replaces
 // the file of an earlier one (the user's own files win).
 std::vector<std::string> DefaultLanguageFolders();
@@ -95,6 +105,10 @@ public:
     bool ExportStringTable(const std::string& path);
     // The same into the built-in language's file in the user's folder.
     bool ExportStringTable();
+
+    // Lists the names and shows the current one; with no language files the list is disabled.
+    // → the current index, or -1 when there is none.
+    int FillLanguageList(ILanguageList& list) const;
 
     const std::vector<std::string>& Names() const { return LanguageNames; }
     std::optional<std::size_t> CurrentIndex() const { return Current; }

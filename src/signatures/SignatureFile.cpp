@@ -21,8 +21,9 @@
 extern char** environ;
 
 #ifndef VELLUMARK_SIGNATURE_MAILBOX
-// The signature mailbox; a build may set its own with -DVELLUMARK_SIGNATURE_MAILBOX="\"...\"".
-#define VELLUMARK_SIGNATURE_MAILBOX "signatures@vellumark.org"
+// The signature mailbox: release builds define VELLUMARK_SIGNATURE_MAILBOX (a string literal)
+// as the real address; this default reaches no one.
+#define VELLUMARK_SIGNATURE_MAILBOX "signatures@vellumark.invalid"
 #endif
 
 namespace vm {
@@ -50,7 +51,7 @@ enum class ReadResult { Ok, CannotOpen, Empty, TooLarge };
 
 // The whole file, when it holds from 1 to kMaxStoredRecord bytes.
 ReadResult ReadSignatureBytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ReadResult::CannotOpen;
     struct stat st {};
     ReadResult result = ReadResult::Ok;

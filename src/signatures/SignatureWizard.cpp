@@ -16,7 +16,7 @@ namespace {
 
 // Up to kSampleBytes from the start of the file; false when it cannot be opened or read.
 bool ReadHead(const std::string& path, std::vector<std::uint8_t>& head, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = errno;
         return false;

@@ -59,6 +59,36 @@ TEST(Languages, AGermanFileChangesItsTextsAndNothingElse) {
     EXPECT_EQ(languages.GetString(4), "");  // no such text anywhere
 }
 
+namespace {
+struct FakeList : ILanguageList {
+    std::vector<std::string> Items;
+    int CurrentItem = -1;
+    bool Enabled = true;
+    void Clear() override { Items.clear(); }
+    void Add(const std::string& name) override { Items.push_back(name); }
+    void SetCurrent(int index) override { CurrentItem = index; }
+    void SetEnabled(bool enabled) override { Enabled = enabled; }
+};
+}  // namespace
+
+TEST(Languages, TheListShowsTheLanguagesAndIsDisabledWithoutAny) {
+    vmtest::TempDir dir;
+    CLanguages none({dir.Path()});
+    FakeList list;
+    list.Items = {"stale"};
+    EXPECT_EQ(none.FillLanguageList(list), -1);
+    EXPECT_TRUE(list.Items.empty());
+    EXPECT_FALSE(list.Enabled);
+    WriteText(dir.File("German.lng"), "");
+    WriteText(dir.File("English.lng"), "");
+    CLanguages two({dir.Path()});
+    two.SelectByName("German");
+    EXPECT_EQ(two.FillLanguageList(list), 1);
+    EXPECT_THAT(list.Items, testing::ElementsAre("English", "German"));
+    EXPECT_EQ(list.CurrentItem, 1);
+    EXPECT_TRUE(list.Enabled);
+}
+
 TEST(Languages, TheUsersFolderWinsAndNamesStayInNameOrder) {
     vmtest::TempDir shipped, user;
     WriteText(shipped.File("German.lng"), "[StringsTable]\n5120=alt\n");

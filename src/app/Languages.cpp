@@ -95,25 +95,32 @@ std::string CLanguages::CurrentFile() const {
     return Path;
 }
 
-void CLanguages::RefreshFile() {
+std::vector<std::string> CLanguages::RefreshFile() {
     std::int64_t stamp = -1, size = -1;
-    if (Path.empty()) return;
+    if (Path.empty()) return {};
     FileStamp(Path, stamp, size);
-    if (ContentRead && stamp == ReadStamp && size == ReadSize) return;
+    if (ContentRead && stamp == ReadStamp && size == ReadSize) return {};
     ContentRead = true;
     ReadStamp = stamp;
     ReadSize = size;
     Content = CIniFile();
     const bool read = Content.Load(Path);
-    for (const std::string& problem : Content.Problems)
-        Log().Message(Format("Language file '%s': %s", Path, problem));
-    if (!read) Log().Message(Format("Language file '%s' not used; the built-in texts are shown", Path));
+    std::vector<std::string> lines;
+    for (const std::string& problem : Content.Problems) lines.push_back(Format("Language file '%s': %s", Path, problem));
+    if (!read) lines.push_back(Format("Language file '%s' not used; the built-in texts are shown", Path));
+    return lines;
 }
 
 std::optional<std::string> CLanguages::Lookup(const std::string& section, int key) {
-    std::lock_guard<std::mutex> g(FileLock);
-    RefreshFile();
-    std::optional<std::string> value = Content.Get(section, std::to_string(key));
+    std::optional<std::string> value;
+    std::vector<std::string> problems;
+    {
+        std::lock_guard<std::mutex> g(FileLock);
+        problems = RefreshFile();
+        value = Content.Get(section, std::to_string(key));
+    }
+    // Logged outside the lock: whoever shows the log may ask for texts itself.
+    for (const std::string& line : problems) Log().Message(line);
     if (value) *value = UnescapeLanguageText(std::move(*value));
     return value;
 }

@@ -121,7 +121,8 @@ private:
     };
     // The current file's value, read anew when the file changed since it was last read.
     std::optional<std::string> Lookup(const std::string& section, int key);
-    void RefreshFile();
+    // → the problems found, to be logged once the lock is released.
+    std::vector<std::string> RefreshFile();
     void TranslateWindow(const std::string& section, ITranslatableWindow& window);
     void TranslateMenu(const std::string& section, ITranslatableMenu& menu);
     void TranslateSubmenu(ITranslatableMenu& menu, std::size_t& counter);

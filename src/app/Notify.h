@@ -5,6 +5,7 @@
 // can be followed message by message.
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace vm {
@@ -38,7 +39,14 @@ constexpr std::uint32_t FoundTreeChanged = WM_APP + 500;  // wParam: FoundItem*,
 constexpr std::uint32_t FoundVolumeAdded = WM_APP + 0x1F6;  // wParam: CVolume*
 constexpr std::uint32_t LanguageChanged = WM_APP + 0x1F7;
 constexpr std::uint32_t DrivesChanged = WM_APP + 0x1FA;
+// Sent: show a message box with an OK button and no owner window; wParam: const MessageBoxText*.
+constexpr std::uint32_t ShowMessageBox = WM_APP + 0x1FC;
 }  // namespace msg
+
+struct MessageBoxText {
+    std::string Text;
+    std::string Caption;
+};
 
 class INotifySink {
 public:

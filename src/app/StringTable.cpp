@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "app/Languages.h"
+
 namespace vm {
 namespace {
 
@@ -79,6 +81,6 @@ const char* BuiltinString(int id) {
     return it->text;
 }
 
-std::string GetString(int id) { return BuiltinString(id); }
+std::string GetString(int id) { return AppLanguages().GetString(id); }
 
 }  // namespace vm

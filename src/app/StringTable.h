@@ -8,7 +8,7 @@ namespace vm {
 // The English text with that id, or an empty string for an unknown id.
 const char* BuiltinString(int id);
 
-// The text shown for an id: the active language's translation when one is loaded, else the
+// The text shown for an id: the current interface language's translation, else the
 // built-in English text.
 std::string GetString(int id);
 

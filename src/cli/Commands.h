@@ -47,4 +47,23 @@ int RunScan(const CommonOptions& common, const TargetOptions& target, const Scan
 int RunLost(const CommonOptions& common, const TargetOptions& target);
 int RunTypes(const CommonOptions& common);
 
+struct NewSignatureOptions {
+    std::vector<std::string> Samples;
+    std::int32_t TypeId = 0;
+    std::string Group;        // a group's title
+    std::string Description;
+    std::string Extensions;
+    std::string Prefix;
+    std::optional<std::size_t> CompareBytes;  // default: the samples' common prefix
+    std::string Output;       // the .filesig file
+};
+
+// The interface language of the run: the named one, else the stored settings' choice.
+void SelectLanguage(const std::string& name);
+int RunSigNew(const NewSignatureOptions& options);
+int RunSigImport(const std::string& path);
+int RunSigExport(std::int32_t typeId, const std::string& path);
+int RunSigMailto(std::int32_t typeId);
+int RunLangExport(const std::string& path);
+
 }  // namespace vm::cli

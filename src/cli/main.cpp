@@ -34,6 +34,8 @@ int main(int argc, char** argv) {
     CommonOptions common;
     app.add_flag("--json", common.Json, "print results as JSON");
     app.add_flag("-v,--verbose", common.Verbose, "copy the log to standard error");
+    std::string language;
+    app.add_option("--lang", language, "interface language of the texts shown (a language file's name)");
 
     auto json = [&](CLI::App* cmd) { cmd->add_flag("--json", common.Json, "print as JSON"); };
 
@@ -91,11 +93,45 @@ int main(int argc, char** argv) {
     CLI::App* types = app.add_subcommand("types", "list the file types that the sector search recognises");
     json(types);
 
+    CLI::App* sig = app.add_subcommand("sig", "make, install, export and mail file signatures (.filesig)");
+    sig->require_subcommand(1);
+    NewSignatureOptions newSig;
+    CLI::App* sigNew = sig->add_subcommand("new", "make a signature from sample files of one type");
+    sigNew->add_option("SAMPLE", newSig.Samples, "two or more files of the type")->required()->expected(2, -1);
+    sigNew->add_option("--id", newSig.TypeId, "type identifier (1000 or more; default: the first free one)");
+    sigNew->add_option("--group", newSig.Group, "the type's group (see 'types')");
+    sigNew->add_option("--description", newSig.Description, "the type's description")->required();
+    sigNew->add_option("--extensions", newSig.Extensions, "extensions without dots, EXT[;EXT]");
+    sigNew->add_option("--prefix", newSig.Prefix, "name prefix of recovered lost files");
+    sigNew->add_option("--compare-bytes", newSig.CompareBytes, "bytes compared from the start (default: all the samples share)");
+    sigNew->add_option("-o", newSig.Output, "the signature file to write")->required();
+    std::string sigFile;
+    std::int32_t sigId = 0;
+    CLI::App* sigImport = sig->add_subcommand("import", "add a signature file's type to the stored file types");
+    sigImport->add_option("FILE", sigFile, "the .filesig file")->required();
+    CLI::App* sigExport = sig->add_subcommand("export", "write a stored file type as a signature file");
+    sigExport->add_option("ID", sigId, "type identifier")->required();
+    sigExport->add_option("FILE", sigFile, "the .filesig file to write")->required();
+    CLI::App* sigMailto = sig->add_subcommand("mailto", "print the mail URL that submits a file type's signature");
+    sigMailto->add_option("ID", sigId, "type identifier")->required();
+
+    CLI::App* lang = app.add_subcommand("lang", "interface languages");
+    lang->require_subcommand(1);
+    std::string langFile;
+    CLI::App* langExport = lang->add_subcommand("export", "write the built-in texts as a language file to translate");
+    langExport->add_option("FILE", langFile, "the .lng file (a translated file is never overwritten)")->required();
+
     CLI11_PARSE(app, argc, argv);
     vm::AppSettings().Load();
     vm::ApplyLogSettings(vm::AppSettings(), vm::Log());
     if (common.Verbose)
         vm::Log().SetEcho([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
+    SelectLanguage(language);
+    if (sigNew->parsed()) return RunSigNew(newSig);
+    if (sigImport->parsed()) return RunSigImport(sigFile);
+    if (sigExport->parsed()) return RunSigExport(sigId, sigFile);
+    if (sigMailto->parsed()) return RunSigMailto(sigId);
+    if (langExport->parsed()) return RunLangExport(langFile);
     if (info->parsed()) return RunInfo(common, target);
     if (drives->parsed()) return RunDrives(common);
     if (list->parsed()) return RunList(common, target, deletedOnly);

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/Log.h"
-#include "cli/Commands.h"
+#include "cli/CommandOptions.h"
 
 namespace vm::cli {
 
@@ -43,10 +43,10 @@ int main(int argc, char** argv) {
     CLI::App* drives = app.add_subcommand("drives", "list the drives of this machine as a tree");
     json(drives);
 
-    bool deletedOnly = false;
+    FilterOptions listFilter;
     CLI::App* list = app.add_subcommand("list", "list the files and folders the drive's file system still describes");
     AddTargetOptions(list, target);
-    list->add_flag("--deleted", deletedOnly, "deleted items only");
+    AddFilterOptions(list, listFilter, true);
     json(list);
 
     std::string pathOrId;
@@ -61,11 +61,17 @@ int main(int argc, char** argv) {
     scanCmd->add_option("--types", scan.Types, "comma-separated file types or groups to look for (see 'types')");
     scanCmd->add_option("--threads", scan.Threads, "search threads (1 to 64)")->check(CLI::Range(1, 64));
     scanCmd->add_option("--block-size", scan.BlockSize, "bytes read at once (a multiple of 512, at least a cluster)");
+    AddFilterOptions(scanCmd, scan.Filter, false);
     json(scanCmd);
 
     CLI::App* lost = app.add_subcommand("lost", "search the drive for lost volumes (partitions and boot sectors)");
     AddTargetOptions(lost, target);
     json(lost);
+
+    FindOptions find;
+    CLI::App* findCmd = app.add_subcommand("find", "find files on the drive by name, date, size and deleted state");
+    AddFindOptions(findCmd, target, find);
+    json(findCmd);
 
     CLI::App* types = app.add_subcommand("types", "list the file types that the sector search recognises");
     json(types);
@@ -75,10 +81,11 @@ int main(int argc, char** argv) {
         vm::Log().SetEcho([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     if (info->parsed()) return RunInfo(common, target);
     if (drives->parsed()) return RunDrives(common);
-    if (list->parsed()) return RunList(common, target, deletedOnly);
+    if (list->parsed()) return RunList(common, target, listFilter);
     if (cat->parsed()) return RunCat(common, target, pathOrId);
     if (scanCmd->parsed()) return RunScan(common, target, scan);
     if (lost->parsed()) return RunLost(common, target);
     if (types->parsed()) return RunTypes(common);
+    if (findCmd->parsed()) return RunFind(common, target, find);
     return 0;
 }

@@ -15,6 +15,7 @@
 #include "filesystem/FindInFound.h"
 #include "filesystem/Filter.h"
 #include "filesystem/Wildcard.h"
+#include "signatures/FileTypeCatalogue.h"
 #include "support/TestSupport.h"
 #include "volume/Volume.h"
 
@@ -204,6 +205,32 @@ TEST_F(FilterTest, TimeOfDayComparesTheCreationTimeInLocalTime) {
     EXPECT_EQ(utc.count("Report.DOC"), 0u);
     EXPECT_EQ(local.count("Report.DOC"), 1u);
     EXPECT_EQ(local.count("a.doc"), 0u);
+}
+
+TEST(FilterTypes, TheCatalogueMarksChooseTheTypesShown) {
+    FileTypeCatalogue catalogue;
+    catalogue.BuildDefaultGroups();
+    catalogue.BuildDefaultTypes();
+    catalogue.BuildExtensionMap();
+    catalogue.PublishLookups();
+    FileTypeDescriptor* jpg = catalogue.DescriptorOfExtension("JPG");
+    ASSERT_NE(jpg, nullptr);
+    CFilter filter;
+    filter.SetTypeLookup(&catalogue);
+    filter.TypeMode = FILTER_CUSTOM_TYPES;
+    auto shown = [&](const char* name) {
+        FoundItem item;
+        item.Id = 40;
+        item.Name = name;
+        return !filter.Rejects(item);
+    };
+    EXPECT_FALSE(shown("a.jpg"));  // a new type is not chosen
+    jpg->FilterChecked = 1;
+    EXPECT_FALSE(shown("a.jpg"));  // not until the change is published
+    catalogue.PublishLookups();
+    EXPECT_TRUE(shown("a.jpg"));
+    EXPECT_FALSE(shown("b.pdf"));
+    EXPECT_TRUE(shown("notes.unknownext"));
 }
 
 TEST(FilterStore, DefaultsAreStoredOnceAndAFilterSurvivesTheRoundTrip) {

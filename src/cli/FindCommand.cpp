@@ -82,7 +82,7 @@ void AddFindOptions(CLI::App* cmd, TargetOptions& target, FindOptions& o) {
     cmd->add_option("TARGET", target.Path, "drive image file, disk (/dev/sdX) or partition (/dev/sdX1)")->required();
     cmd->add_option("--start", target.Start, "treat the byte range from this offset as the drive (a virtual drive)");
     cmd->add_option("--range-size", target.Size, "size in bytes of that range");
-    cmd->add_option("--name", o.Name, "all or part of the file name: * and ?, letters without case (default *)");
+    cmd->add_option("--name", o.Name, "file name pattern: * for any run of characters, ? for one, letters without case (default *)");
     cmd->add_option("--from", o.From, "created on or after this date (YYYY-MM-DD [HH:MM[:SS]], local time)");
     cmd->add_option("--to", o.To, "created on or before this date");
     cmd->add_option("--size", o.Size,

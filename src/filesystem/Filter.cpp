@@ -1,5 +1,6 @@
 #include "filesystem/Filter.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "app/Log.h"

@@ -93,13 +93,19 @@ void CFindInFound::Start(CVolume& volume, const CFilter& filter, std::function<v
     }
     StopFlag = false;
     Busy = true;
-    Worker = std::thread([this, &volume, criteria = Criteria, filter, finished = std::move(finished)] {
-        LowerThreadPriority();
-        Walk(volume, criteria, filter);
-        const std::size_t count = Results().size();
+    try {
+        Worker = std::thread([this, &volume, criteria = Criteria, filter, finished] {
+            LowerThreadPriority();
+            Walk(volume, criteria, filter);
+            const std::size_t count = Results().size();
+            Busy = false;
+            if (finished) finished(count);
+        });
+    } catch (...) {
         Busy = false;
-        if (finished) finished(count);
-    });
+        Log().Error("CFindInFound::Start: can't start the search thread");
+        if (finished) finished(0);
+    }
 }
 
 void CFindInFound::Stop() { StopFlag = true; }

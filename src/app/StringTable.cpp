@@ -25,6 +25,7 @@ constexpr Entry kStrings[] = {
     {179, "Found %s volume at: %I64d"},
     {180, "Volume %c: Medium connected!"},
     {181, "Drive %c: Medium removed!"},
+    {182, "No files found"},
     {183, "Recovery list is empty!"},
     {184, "Recovery started."},
     {185, "Creating recovery list."},

@@ -16,7 +16,25 @@ struct CommonOptions {
 // Prints "vellumark-cli: MESSAGE" to standard error and returns the failure exit code.
 int Fail(const std::string& message);
 
+// The filter of listed items, as the options give it.
+struct FilterOptions {
+    std::string Mask;       // --mask: names of files (folders always pass), case counts
+    std::string From, To;   // --from / --to: creation dates, local time
+    bool DeletedOnly = false;
+    bool KnownTypes = false;
+    std::string Types;      // --types: the file types or groups to show
+};
+
+struct FindOptions {
+    std::string Name;          // --name PATTERN, letters without case
+    std::string From, To;      // --from / --to
+    std::string Size;          // --size small|medium|large|[<|>|=]N[B|KB|MB|GB]
+    bool DeletedOnly = false;  // --deleted
+    bool Folders = false;      // --folders: folders too
+};
+
 struct ScanOptions {
+    FilterOptions Filter;  // which lost files are printed
     bool SectorsOnly = false;
     std::string Types;                     // comma-separated type descriptions, extensions or groups
     std::optional<std::uint32_t> Threads;  // search threads
@@ -41,11 +59,12 @@ int RunInfo(const CommonOptions& common, const TargetOptions& target);
 int RunRecover(const CommonOptions& common, const TargetOptions& target, const RecoverOptions& options);
 int RunImage(const CommonOptions& common, const TargetOptions& target, const ImageOptions& options);
 int RunDrives(const CommonOptions& common);
-int RunList(const CommonOptions& common, const TargetOptions& target, bool deletedOnly);
+int RunList(const CommonOptions& common, const TargetOptions& target, const FilterOptions& filter);
 int RunCat(const CommonOptions& common, const TargetOptions& target, const std::string& pathOrId);
 int RunScan(const CommonOptions& common, const TargetOptions& target, const ScanOptions& options);
 int RunLost(const CommonOptions& common, const TargetOptions& target);
 int RunTypes(const CommonOptions& common);
+int RunFind(const CommonOptions& common, const TargetOptions& target, const FindOptions& options);
 
 struct NewSignatureOptions {
     std::vector<std::string> Samples;

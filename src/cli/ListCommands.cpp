@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli/Commands.h"
+#include "cli/CommandOptions.h"
 #include "cli/ItemOutput.h"
 #include "cli/Session.h"
 
@@ -54,15 +54,18 @@ bool WriteAll(const std::uint8_t* data, std::size_t size) {
 
 }  // namespace
 
-int RunList(const CommonOptions& common, const TargetOptions& target, bool deletedOnly) {
-    CSession session;
+int RunList(const CommonOptions& common, const TargetOptions& target, const FilterOptions& options) {
     std::string error;
+    CFilter filter;
+    if (!MakeFilter(options, filter, error)) return Fail(error);
+    CSession session;
     CVolume* volume = session.Open(target, error);
     if (!volume) return Fail(error);
     session.Run(*volume, Phase::FileSystem, true);
+    if (filter.DeletedOnly) MarkDeletedFolders(*volume);
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const FoundItem* item : ListedItems(*volume)) {
-        if (deletedOnly && !item->Is(FI_DELETED)) continue;
+        if (filter.Rejects(*item)) continue;
         if (common.Json)
             list.push_back(ItemJson(*volume, *item));
         else

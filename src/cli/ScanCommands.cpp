@@ -1,58 +1,15 @@
 // vellumark-cli scan, lost and types: the sector search, the lost-drive search, the catalogue.
 #include <algorithm>
 #include <cstdio>
-#include <sstream>
-#include <strings.h>
 
 #include "app/SettingsBlock.h"
-#include "cli/Commands.h"
+#include "cli/CommandOptions.h"
 #include "cli/ItemOutput.h"
 #include "cli/Session.h"
 #include "signatures/AppCatalogue.h"
 
 namespace vm::cli {
 namespace {
-
-std::vector<std::string> SplitList(const std::string& text) {
-    std::vector<std::string> out;
-    std::stringstream in(text);
-    std::string part;
-    while (std::getline(in, part, ','))
-        if (!part.empty()) out.push_back(part);
-    return out;
-}
-
-bool NamedBy(const FileTypeDescriptor& type, const std::string& name) {
-    if (strcasecmp(type.Title.c_str(), name.c_str()) == 0 || strcasecmp(type.Description.c_str(), name.c_str()) == 0)
-        return true;
-    std::string extensions = type.Extensions;
-    std::replace(extensions.begin(), extensions.end(), ';', ',');
-    for (const auto& e : SplitList(extensions))
-        if (strcasecmp(e.c_str(), name.c_str()) == 0) return true;
-    return false;
-}
-
-// Keeps only the types named (by description, extension or group title) checked.
-bool ChooseTypes(const std::string& names, std::string& error) {
-    FileTypeCatalogue& catalogue = AppCatalogue();
-    const auto wanted = SplitList(names);
-    std::vector<bool> used(wanted.size(), false);
-    for (const auto& type : catalogue.Types()) {
-        const FileTypeDescriptor* group = catalogue.FindGroup(type->GroupId);
-        bool chosen = false;
-        for (std::size_t i = 0; i < wanted.size(); ++i)
-            if (NamedBy(*type, wanted[i]) || (group && strcasecmp(group->Title.c_str(), wanted[i].c_str()) == 0))
-                chosen = used[i] = true;
-        type->Checked = chosen ? 1 : 0;
-    }
-    catalogue.PublishLookups();
-    for (std::size_t i = 0; i < wanted.size(); ++i)
-        if (!used[i]) {
-            error = "no file type or group is called '" + wanted[i] + "' (see vellumark-cli types)";
-            return false;
-        }
-    return true;
-}
 
 std::string TypeText(std::int16_t typeId) {
     if (const FileTypeDescriptor* d = AppCatalogue().FindDescriptor(typeId))
@@ -91,7 +48,9 @@ void PrintFoundVolumes(CSession& session, const CVolume& on, nlohmann::ordered_j
 
 int RunScan(const CommonOptions& common, const TargetOptions& target, const ScanOptions& o) {
     std::string error;
-    if (!o.Types.empty() && !ChooseTypes(o.Types, error)) return Fail(error);
+    if (!o.Types.empty() && !MarkTypes(o.Types, &FileTypeDescriptor::Checked, error)) return Fail(error);
+    CFilter filter;
+    if (!MakeFilter(o.Filter, filter, error)) return Fail(error);
     if (o.Threads) AppSettings().SetSearchThreads(*o.Threads);
     if (o.BlockSize) AppSettings().SetSearchBlockSize(*o.BlockSize);
     CSession session;
@@ -100,7 +59,7 @@ int RunScan(const CommonOptions& common, const TargetOptions& target, const Scan
     session.Run(*volume, o.SectorsOnly ? Phase::Sectors : Phase::Full, true);
     nlohmann::ordered_json files = nlohmann::ordered_json::array(), volumes = nlohmann::ordered_json::array();
     for (const FoundItem* item : ListedItems(*volume)) {
-        if (!item->Is(FI_LOST) || item->Is(FI_FOLDER)) continue;
+        if (!item->Is(FI_LOST) || item->Is(FI_FOLDER) || filter.Rejects(*item)) continue;
         if (common.Json) {
             auto j = ItemJson(*volume, *item);
             j["type_name"] = TypeText(item->FileType);

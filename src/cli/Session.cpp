@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/Log.h"
 #include "volume/AnalysisSettings.h"
 #include "volume/ProgressBlock.h"
 
@@ -143,6 +144,9 @@ void CSession::Run(CVolume& volume, Phase phase, bool showProgress) {
     if (terminal) std::fprintf(stderr, "\r%s: done%40s\n", what, "");
     // A single-phase run ends when its starter says so, as the desktop's wizard does.
     if (phase != Phase::Full) Drives->StopAnalysis(&volume, 0);
+    // The worker still logs the phase's duration after announcing its end: let it finish, so
+    // that nothing writes to the log while the process exits.
+    if (!volume.WorkersEnded(std::chrono::seconds(30))) Log().Error("CSession::Run: the analysis did not end");
 }
 
 }  // namespace vm::cli

@@ -7,6 +7,8 @@
 #include "app/SettingsBlock.h"
 #include "cli/Commands.h"
 
+#include "cli/CommandOptions.h"
+
 namespace vm::cli {
 
 int Fail(const std::string& message) {
@@ -47,10 +49,10 @@ int main(int argc, char** argv) {
     CLI::App* drives = app.add_subcommand("drives", "list the drives of this machine as a tree");
     json(drives);
 
-    bool deletedOnly = false;
+    FilterOptions listFilter;
     CLI::App* list = app.add_subcommand("list", "list the files and folders the drive's file system still describes");
     AddTargetOptions(list, target);
-    list->add_flag("--deleted", deletedOnly, "deleted items only");
+    AddFilterOptions(list, listFilter, true);
     json(list);
 
     std::string pathOrId;
@@ -65,6 +67,7 @@ int main(int argc, char** argv) {
     scanCmd->add_option("--types", scan.Types, "comma-separated file types or groups to look for (see 'types')");
     scanCmd->add_option("--threads", scan.Threads, "search threads (1 to 64)")->check(CLI::Range(1, 64));
     scanCmd->add_option("--block-size", scan.BlockSize, "bytes read at once (a multiple of 512, at least a cluster)");
+    AddFilterOptions(scanCmd, scan.Filter, false);
     json(scanCmd);
 
     CLI::App* lost = app.add_subcommand("lost", "search the drive for lost volumes (partitions and boot sectors)");
@@ -89,6 +92,11 @@ int main(int argc, char** argv) {
     imageCmd->add_option("OUT", image.Out, "the image file to write (not on the drive itself)")->required();
     imageCmd->add_flag("--continue-on-errors", image.ContinueOnErrors,
                        "go on past unreadable blocks, writing zeros in their place (listed in the log)");
+
+    FindOptions find;
+    CLI::App* findCmd = app.add_subcommand("find", "find files on the drive by name, date, size and deleted state");
+    AddFindOptions(findCmd, target, find);
+    json(findCmd);
 
     CLI::App* types = app.add_subcommand("types", "list the file types that the sector search recognises");
     json(types);
@@ -134,7 +142,7 @@ int main(int argc, char** argv) {
     if (langExport->parsed()) return RunLangExport(langFile);
     if (info->parsed()) return RunInfo(common, target);
     if (drives->parsed()) return RunDrives(common);
-    if (list->parsed()) return RunList(common, target, deletedOnly);
+    if (list->parsed()) return RunList(common, target, listFilter);
     if (cat->parsed()) return RunCat(common, target, pathOrId);
     if (scanCmd->parsed()) return RunScan(common, target, scan);
     if (lost->parsed()) return RunLost(common, target);
@@ -144,5 +152,7 @@ int main(int argc, char** argv) {
         return RunRecover(common, target, recover);
     }
     if (imageCmd->parsed()) return RunImage(common, target, image);
+
+    if (findCmd->parsed()) return RunFind(common, target, find);
     return 0;
 }

@@ -14,6 +14,7 @@ struct TypeInfo {
     bool Checked = true;        // the type is selected for search and listing
     std::string NamePrefix;     // prefix of lost files' names
     std::string FirstExtension; // GetFirstExtension(), without the dot
+    bool FilterChecked = false; // the type is chosen for the filter's custom type list
 };
 
 class ITypeLookup {

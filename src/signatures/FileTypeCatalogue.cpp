@@ -37,7 +37,8 @@ bool FitsItemType(std::int32_t typeId) { return typeId >= INT16_MIN && typeId <=
 
 bool SameInfo(const TypeInfo& a, const TypeInfo& b) {
     return a.TypeId == b.TypeId && a.GroupId == b.GroupId && a.Checked == b.Checked &&
-           a.NamePrefix == b.NamePrefix && a.FirstExtension == b.FirstExtension;
+           a.NamePrefix == b.NamePrefix && a.FirstExtension == b.FirstExtension &&
+           a.FilterChecked == b.FilterChecked;
 }
 
 }  // namespace
@@ -121,6 +122,7 @@ const TypeInfo* FileTypeCatalogue::Snapshot(const FileTypeDescriptor& type) {
     info.Checked = type.Checked != 0;
     info.NamePrefix = type.NamePrefix;
     info.FirstExtension = type.GetFirstExtension();
+    info.FilterChecked = type.FilterChecked != 0;
     const TypeInfo*& last = LastInfo[&type];
     if (!last || !SameInfo(*last, info)) last = &InfoStore.emplace_back(std::move(info));
     return last;

@@ -108,9 +108,26 @@ TEST(Cli, ListAndCatAgreeWithSleuthkit) {
         vmtest::RunCommand("icat '" + Demo() + "' " + inodeOf[slashed] + " | sha256sum", &theirs);
         EXPECT_EQ(ours, theirs) << path;
     }
-    auto deleted = Lines(Cli("list --deleted '" + Demo() + "'"));
-    EXPECT_EQ(deleted.size(), 5u);
-    for (const auto& l : deleted) EXPECT_EQ(l.rfind("deleted\t", 0), 0u) << l;
+    // Deleted items only, with the live folders that lead to them.
+    std::set<std::string> deletedPaths, liveFolders;
+    for (const auto& l : Lines(Cli("list --deleted '" + Demo() + "'"))) {
+        const std::string path = l.substr(l.rfind('\t') + 1);
+        if (l.rfind("deleted\t", 0) == 0)
+            deletedPaths.insert(path);
+        else if (l.rfind("live\tfolder\t", 0) == 0)
+            liveFolders.insert(path);
+        else
+            ADD_FAILURE() << l;
+    }
+    EXPECT_EQ(deletedPaths.size(), 5u);
+    for (const auto& folder : liveFolders) {
+        bool leads = false;
+        for (const auto& d : deletedPaths) leads |= d.rfind(folder + "\\", 0) == 0;
+        EXPECT_TRUE(leads) << folder;
+    }
+    for (const auto& d : deletedPaths)
+        for (auto cut = d.find('\\', 1); cut != std::string::npos; cut = d.find('\\', cut + 1))
+            if (!deletedPaths.count(d.substr(0, cut))) EXPECT_TRUE(liveFolders.count(d.substr(0, cut))) << d;
 }
 
 TEST(Cli, LostFindsThePartitionsOfADisk) {

@@ -1,0 +1,51 @@
+#pragma once
+// Small tools shared by the size checks: fixed-width fields from the reader, reading as much as
+// the drive still has, and finding where a compressed stream ends by decoding it.
+#include <cstddef>
+#include <cstdint>
+
+#include "signatures/SizeCheck.h"
+
+namespace vm {
+
+// Field values from a byte buffer.
+std::uint64_t LoadLe(const std::uint8_t* p, std::size_t bytes);
+std::uint64_t LoadBe(const std::uint8_t* p, std::size_t bytes);
+
+// A little- or big-endian field of `bytes` (1..8) at `offset`; false when unreadable.
+bool ReadLe(CFindReader& reader, std::uint64_t offset, std::size_t bytes, std::uint64_t& value);
+bool ReadBe(CFindReader& reader, std::uint64_t offset, std::size_t bytes, std::uint64_t& value);
+
+// True when the bytes at `offset` are exactly `text` (a signature); false when unreadable too.
+bool ReadMatches(CFindReader& reader, std::uint64_t offset, const char* text, std::size_t length);
+
+// True when the four bytes at `p` are printable ASCII, as chunk and box names are.
+bool IsFourCc(const std::uint8_t* p);
+
+// True when every byte of `offset`..`end`-1 can be read: the find is not cut before `end`.
+bool CanReadTo(CFindReader& reader, std::uint64_t end);
+
+// Reads up to `max` bytes at `offset`, fewer where the drive or the check's bound ends.
+std::size_t ReadSome(CFindReader& reader, std::uint64_t offset, std::uint8_t* out, std::size_t max);
+
+// The standard CRC-32 (zlib's) of `length` bytes at `offset`; false when unreadable.
+bool Crc32Of(CFindReader& reader, std::uint64_t offset, std::uint64_t length, std::uint32_t& crc);
+
+// How a decoded stream ended.
+enum class StreamEnd { Ended, Cut, Corrupt };
+
+struct StreamResult {
+    StreamEnd How = StreamEnd::Corrupt;
+    std::uint64_t End = 0;         // offset just after the stream, with Ended
+    std::uint32_t Crc = 0;         // CRC-32 of the decoded bytes
+    std::uint64_t DecodedSize = 0;
+};
+
+// Decodes the raw deflate stream at `offset` to its end (never past the reader's bound).
+StreamResult InflateToEnd(CFindReader& reader, std::uint64_t offset);
+
+// The answer for a walk that stopped: a cut or bounded find is Unknown; damage before any item
+// was confirmed means the header only looked right.
+SizeAnswer StoppedWalk(bool cut, bool anyConfirmed);
+
+}  // namespace vm

@@ -10,6 +10,7 @@ class CVolume;
 enum FoundItemFlags : std::uint16_t {
     FI_DELETED = 0x0001,
     FI_FOLDER = 0x0002,
+    FI_EXACT_SIZE = 0x0004,  // a lost file whose own structure gave its size: no rule overrides it
     FI_HAS_DELETED = 0x0010,
     FI_NAMED = 0x0080,
     FI_CHECKED = 0x0100,

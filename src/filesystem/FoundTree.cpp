@@ -117,13 +117,16 @@ struct CFoundTree::Impl {
         return Names.Copy(item.Name);
     }
 
+    // A lost file whose size its neighbours decide: not one whose own structure told its size.
+    static bool SizedByNeighbours(const FoundItem& item) { return item.Is(FI_LOST) && !item.Is(FI_EXACT_SIZE); }
+
     // Enters an item in the position index. A lost file's size becomes the distance to the next
     // positioned item, and a lost file just before it shrinks to end where it begins. Items that
-    // share a position are not each other's neighbours.
+    // share a position are not each other's neighbours. Exact sizes stay as they are.
     void EnterOffsetIndex(FoundItem* item, std::uint32_t seq) {
         const std::uint64_t at = item->DataOffset;
         ByOffset.Insert({at, seq, item});
-        if (item->Is(FI_LOST)) {
+        if (SizedByNeighbours(*item)) {
             const auto next = ByOffset.LowerBound(Beyond(at));
             if (next != ByOffset.End()) item->Size = ByOffset.At(next).Key - at;
         }
@@ -131,7 +134,7 @@ struct CFoundTree::Impl {
         if (first == ByOffset.Begin()) return;
         const std::uint64_t before = ByOffset.At(ByOffset.Prev(first)).Key;
         for (auto p = ByOffset.LowerBound(First(before)); p != first; p = ByOffset.Next(p))
-            if (ByOffset.At(p).Item->Is(FI_LOST)) ByOffset.At(p).Item->Size = at - before;
+            if (SizedByNeighbours(*ByOffset.At(p).Item)) ByOffset.At(p).Item->Size = at - before;
     }
 
     // Files the item in every index; on failure nothing of it stays filed.

@@ -318,6 +318,8 @@ RecoveryResult CRecovery::RecoverFolderItem(const FoundItem& item, CTargetFolder
 }
 
 int CRecovery::SettleLostSize(FoundItem& item) {
+    // The file's own structure told its size when it was found: no rule and no question.
+    if (item.Is(FI_EXACT_SIZE) && item.SizeKnown()) return 1;
     const CFoundTree& tree = Volume->FoundTree;
     std::uint64_t size = SIZE_UNKNOWN;
     if (SizeRuleAll != SR_NONE) {

@@ -5,12 +5,14 @@
 #include <cstring>
 #include <sys/resource.h>
 
+#include "app/Format.h"
 #include "app/Log.h"
 #include "app/Notify.h"
 #include "app/SettingsBlock.h"
 #include "signatures/CompiledMatcher.h"
 #include "signatures/CompoundDocument.h"
 #include "signatures/FileTypeCatalogue.h"
+#include "signatures/SizeCheck.h"
 #include "volume/ProgressBlock.h"
 #include "volume/Volume.h"
 
@@ -147,10 +149,24 @@ void CSearcher::FileFind(SearchWorker& w, std::size_t i, std::int32_t typeId) {
         item->FileType = std::int16_t(typeId);
         item->Size = SIZE_UNKNOWN;
         item->Flags |= FI_DELETED | FI_LOST;
+        const SizeAnswer size = CheckFindSize(Volume, typeId, item->DataOffset);
+        if (size.Verdict == SizeVerdict::NotThisFormat) {
+            if (AppSettings().LogFoundFiles())
+                Log().Message(Format("Sector search: the type %d find at byte %I64d is rejected: its structure does "
+                                     "not hold",
+                                     typeId, item->DataOffset));
+            return;
+        }
         if (item->FileType == kCompoundTypeId)
             item->FileType = AnalyseCompound(Volume, std::span<const std::uint8_t>(unit, kUnitSize), *item);
-        if (item->FileType == kBitmapType) item->Size = Le32(unit + 2);
-        if (item->FileType == kAviType) item->Size = std::uint64_t(Le32(unit + 4)) + 2048;
+        if (size.Verdict == SizeVerdict::Exact) {
+            item->Size = size.Size;
+            item->Flags |= FI_EXACT_SIZE;
+        } else if (item->FileType == kBitmapType) {
+            item->Size = Le32(unit + 2);
+        } else if (item->FileType == kAviType) {
+            item->Size = std::uint64_t(Le32(unit + 4)) + 2048;
+        }
         AddItem(std::move(item));
     } catch (const std::bad_alloc&) {
         Log().Error("CSearcher.ParseBlock: Can't allocate memory");

@@ -11,6 +11,9 @@ namespace vm {
 
 class CVolume;
 
+// How far one check may read from the find's first byte.
+constexpr std::uint64_t kSizeCheckLimit = 64ull << 20;
+
 enum class SizeVerdict { Exact, Unknown, NotThisFormat };
 
 struct SizeAnswer {
@@ -29,22 +32,43 @@ public:
     virtual ~CFindReader() = default;
     // Fills `out` with `length` bytes at `offset`; false when they cannot all be read.
     virtual bool Read(std::uint64_t offset, void* out, std::size_t length);
+    // Reads what there is of `length` bytes at `offset` (up to the bound or the first byte that
+    // cannot be read); the count read.
+    virtual std::size_t ReadSome(std::uint64_t offset, void* out, std::size_t length);
     std::uint64_t Limit() const { return Bound; }
 
 protected:
     CFindReader(std::uint64_t limit) : Bound(limit) {}  // for readers over memory (tests, fuzzing)
 
 private:
+    bool FillCache(std::uint64_t offset);
+
     CVolume* Volume = nullptr;
     std::uint64_t Start = 0;
     std::uint64_t Bound;
     std::vector<std::uint8_t> Cache;  // the last sectors read
-    std::uint64_t CacheAt = ~0ull;
+    std::uint64_t CacheAt = ~0ull;    // find offset of Cache[0]
+    std::size_t CacheBytes = 0;       // bytes of Cache that hold the drive's data
+};
+
+// A find held in memory: its bytes are the drive from the find onward.
+class CMemoryFindReader final : public CFindReader {
+public:
+    CMemoryFindReader(std::span<const std::uint8_t> bytes, std::uint64_t limit = kSizeCheckLimit);
+    std::size_t ReadSome(std::uint64_t offset, void* out, std::size_t length) override;
+
+private:
+    std::span<const std::uint8_t> Bytes;
 };
 
 using SizeCheckFunction = SizeAnswer (*)(CFindReader& reader);
 
 // The check for a catalogue type id, or null when the format has none.
 SizeCheckFunction FindSizeCheck(std::int32_t typeId);
+
+// The check of a find of `typeId` at byte `findOffset` of the volume; Unknown when the format has
+// no check.
+SizeAnswer CheckFindSize(CVolume& volume, std::int32_t typeId, std::uint64_t findOffset,
+                         std::uint64_t limit = kSizeCheckLimit);
 
 }  // namespace vm

@@ -365,6 +365,15 @@ TEST_F(RecoveryTest, LostFileSizeRules) {
     FoundItem* q = lost(120 * 512, 2);
     FoundItem* r = lost(150 * 512, 1);
     FoundItem* s = lost(400 * 512, 2);
+    // A file whose own structure told its size keeps it: no question, no rule, and no later find
+    // behind it shrinks or grows it.
+    auto* exact = new FoundItem;
+    exact->Flags = FI_LOST | FI_DELETED | FI_EXACT_SIZE;
+    exact->DataOffset = 600 * 512;
+    exact->Size = 1000;
+    exact->FileType = 1;
+    FoundItem* t = d.Volume.FoundTree.AddLost(exact, false);
+    lost(610 * 512, 1);
 
     std::vector<ProbableSizeQuestion> asked;
     Sink.Answer = [&](std::uint32_t code, std::uintptr_t w, std::intptr_t) -> std::intptr_t {
@@ -377,8 +386,8 @@ TEST_F(RecoveryTest, LostFileSizeRules) {
         question->Scope = PSS_ALL_OF_TYPE;
         return PSA_OK;
     };
-    Run(d.Volume, {p, q, r});
-    ASSERT_EQ(asked.size(), 2u);  // r used the rule remembered for p's type
+    Run(d.Volume, {p, q, r, t});
+    ASSERT_EQ(asked.size(), 2u);  // r used the rule remembered for p's type, t its own size
     EXPECT_EQ(asked[0].DefaultBytes, 4096u);
     EXPECT_EQ(asked[0].NextAnyBytes, 20u * 512);
     EXPECT_EQ(asked[0].NextSameBytes, 50u * 512);
@@ -386,6 +395,8 @@ TEST_F(RecoveryTest, LostFileSizeRules) {
     EXPECT_EQ(r->Size, 3072u);
     EXPECT_EQ(Lines(Format("FileRecovery: File '%s' recovery skipped", q->Name)), 1u);
     EXPECT_EQ(fs::file_size(OutPath(std::string("Lost files/") + r->Name)), 3072u);
+    EXPECT_EQ(t->Size, 1000u);
+    EXPECT_EQ(fs::file_size(OutPath(std::string("Lost files/") + t->Name)), 1000u);
 
     // A rule for all types: distance to the next find of the same type, the default size when
     // none follows.
@@ -394,6 +405,8 @@ TEST_F(RecoveryTest, LostFileSizeRules) {
     EXPECT_EQ(q->Size, 280u * 512);
     EXPECT_EQ(s->Size, 8192u);
     EXPECT_EQ(asked.size(), 2u);
+    Run(d.Volume, {t});
+    EXPECT_EQ(t->Size, 1000u);
 }
 
 // Try To Open copies into the temporary folder, opens the last file and reports the answer.

@@ -7,9 +7,11 @@
 #include <thread>
 #include <atomic>
 
+#include "SizeFixtures.h"
 #include "app/Log.h"
 #include "platform/FaultyReader.h"
 #include "platform/MemoryReader.h"
+#include "filesystem/FoundTree.h"
 #include "signatures/FileTypeCatalogue.h"
 #include "signatures/Searcher.h"
 #include "volume/ProgressBlock.h"
@@ -45,6 +47,7 @@ struct SearchDrive {
     ProgressBlock Progress;
     std::mutex M;
     std::vector<Find> Finds;
+    CFoundTree* Tree = nullptr;  // also files every find here
 
     SearchDrive(std::size_t bytes, std::uint32_t bytesPerCluster) : Bytes(bytes, 0x5A) {
         Volume.SectorsPerCluster = bytesPerCluster / 512;
@@ -65,6 +68,7 @@ struct SearchDrive {
             Finds.push_back({item->DataOffset, item->FileType, item->Size});
             EXPECT_EQ(item->Flags & (FI_LOST | FI_DELETED), FI_LOST | FI_DELETED);
             EXPECT_EQ(item->FirstCluster, item->DataOffset / Volume.BytesPerCluster);
+            if (Tree) Tree->AddLost(item.release(), false);
         });
         searcher.Run(options);
         std::sort(Finds.begin(), Finds.end());
@@ -90,13 +94,14 @@ TEST(Searcher, FindsAtBlockEdgesAndInTheLastPartialBlock) {
 
 TEST(Searcher, TypeSpecificSizesAndOneFindPerMatchingType) {
     SearchDrive d(1 << 20, 4096);
-    d.Plant(8192, std::string("BM\x45\x23\x01\x00\x00\x00\x00\x00", 10));
+    const vmtest::Bytes bmp = vmtest::MakeBmp(100, 100, 24);
+    d.Plant(8192, std::string(bmp.begin(), bmp.end()));
     d.Plant(16384, std::string("RIFF\xE8\x03\x00\x00" "AVI LIST", 16));
     d.Plant(32768, std::string("II*\0", 4));
     auto finds = d.Run({1, 2097152, false});
     std::vector<Find> at8192, at16384, at32768;
     for (auto& f : finds) (f.Offset == 8192 ? at8192 : f.Offset == 16384 ? at16384 : at32768).push_back(f);
-    EXPECT_EQ(at8192, (std::vector<Find>{{8192, 525, 74565}}));
+    EXPECT_EQ(at8192, (std::vector<Find>{{8192, 525, bmp.size()}}));
     EXPECT_EQ(at16384, (std::vector<Find>{{16384, 524, 3048}}));
     std::vector<int> tiffTypes;
     for (auto& f : at32768) tiffTypes.push_back(f.Type);
@@ -161,4 +166,29 @@ TEST(Searcher, NoWorkerOrAStopEndsTheSearch) {
     searcher.Run({2, 65536, false});
     EXPECT_LT(finds.load(), 64);  // each worker stops at its next unit
     EXPECT_EQ(stopped.Progress.Running.load(), 0);
+}
+
+// A planted JPEG gets the size its markers give, and keeps it while the tree files its thumbnail
+// inside it and later finds behind it. A header whose structure fails is no find at all.
+TEST(Searcher, ExactSizesComeFromTheFilesAndStay) {
+    const vmtest::Bytes thumbnail = vmtest::MakeJpeg(300);
+    const vmtest::Bytes jpeg = vmtest::MakeJpeg(20000, thumbnail, 512);
+    SearchDrive d(1 << 20, 4096);
+    CFoundTree tree;
+    tree.EnableOffsetIndex(true);
+    d.Tree = &tree;
+    d.Plant(65536, std::string(jpeg.begin(), jpeg.end()));
+    const std::uint64_t after = 65536 + (jpeg.size() + 511) / 512 * 512;
+    d.Plant(after, "%PDF-1.4");
+    d.Plant(after + 8192, std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10));  // a header, then filler
+    auto finds = d.Run({2, 65536, false});
+    EXPECT_EQ(finds, (std::vector<Find>{{65536, 83, jpeg.size()}, {65536 + 512, 83, thumbnail.size()},
+                                        {after, 47, kUnknown}}));
+    FoundItem* photo = tree.FindAtOffset(65536);
+    ASSERT_NE(photo, nullptr);
+    EXPECT_TRUE(photo->Is(FI_EXACT_SIZE));
+    EXPECT_EQ(photo->Size, jpeg.size());
+    EXPECT_EQ(tree.FindAtOffset(65536 + 512)->Size, thumbnail.size());
+    EXPECT_EQ(tree.FindAtOffset(after)->Size, kUnknown);  // nothing lies behind the PDF
+    EXPECT_EQ(tree.FindAtOffset(after + 8192), nullptr);
 }

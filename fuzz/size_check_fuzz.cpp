@@ -1,0 +1,60 @@
+// Every registered size check over a valid signature followed by fuzzed bytes, read through the
+// memory reader: no check may crash, hang, read outside its bound or answer a size beyond it.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "signatures/SizeCheck.h"
+#include "signatures/SizeChecks.h"
+
+namespace {
+
+// The leading bytes a find of each checked format starts with.
+std::string_view SignatureOf(std::int32_t typeId) {
+    using namespace std::literals;
+    switch (typeId) {
+        case 47: return "%PDF-1."sv;
+        case 83: return "\xFF\xD8\xFF\xE1"sv;
+        case 85: return "GIF89a"sv;
+        case 88: return "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR"sv;
+        case 525: return "BM\0\0\0\0\0\0\0\0"sv;
+        default:
+            if (typeId >= 500 && typeId < 525) return "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv;
+            return "II*\0"sv;  // TIFF and the raw formats
+    }
+}
+
+// A find reader whose every read must lie inside the bytes it holds.
+class CCheckedReader final : public vm::CFindReader {
+public:
+    explicit CCheckedReader(const std::vector<std::uint8_t>& bytes) : CFindReader(bytes.size()), Bytes(bytes) {}
+    std::size_t ReadSome(std::uint64_t offset, void* out, std::size_t length) override {
+        if (offset >= Bytes.size()) return 0;
+        const std::size_t n = std::min<std::size_t>(length, Bytes.size() - offset);
+        std::memcpy(out, Bytes.data() + offset, n);
+        return n;
+    }
+
+private:
+    const std::vector<std::uint8_t>& Bytes;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const auto table = vm::SizeCheckTable();
+    const auto& row = table[data[0] % table.size()];
+    const std::string_view signature = SignatureOf(row.TypeId);
+    std::vector<std::uint8_t> bytes(signature.begin(), signature.end());
+    bytes.insert(bytes.end(), data + 1, data + size);
+    for (const auto& input : {bytes, std::vector<std::uint8_t>(data + 1, data + size)}) {
+        CCheckedReader reader(input);
+        const vm::SizeAnswer a = row.Check(reader);
+        if (a.Verdict == vm::SizeVerdict::Exact && (a.Size == 0 || a.Size > input.size())) std::abort();
+    }
+    return 0;
+}

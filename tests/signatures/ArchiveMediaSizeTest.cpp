@@ -13,20 +13,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
-// A find whose drive is `bytes`: reads past their end or past the bound fail.
-class CBytesReader : public CFindReader {
-public:
-    explicit CBytesReader(Bytes bytes, std::uint64_t limit = 64u << 20) : CFindReader(limit), Data(std::move(bytes)) {}
-    bool Read(std::uint64_t offset, void* out, std::size_t length) override {
-        if (offset > Data.size() || length > Data.size() - offset || offset + length > Limit()) return false;
-        std::memcpy(out, Data.data() + offset, length);
-        return true;
-    }
-
-private:
-    Bytes Data;
-};
-
 Bytes Random(std::size_t n, unsigned seed) {
     std::mt19937 gen(seed);
     Bytes b(n);
@@ -182,8 +168,9 @@ protected:
         File = GetParam().Make();
         if (File.empty()) GTEST_SKIP() << "no tool to make a " << GetParam().Name << " file";
     }
-    SizeAnswer Check(Bytes drive, std::uint64_t limit = 64u << 20) {
-        CBytesReader reader(std::move(drive), limit);
+    // The check of a find whose drive holds `drive` from the find onward.
+    SizeAnswer Check(const Bytes& drive, std::uint64_t limit = kSizeCheckLimit) {
+        CMemoryFindReader reader(drive, limit);
         return GetParam().Check(reader);
     }
     Bytes File;

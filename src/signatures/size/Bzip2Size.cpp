@@ -32,7 +32,7 @@ Parse DecodeStream(CFindReader& reader, std::uint64_t at, std::uint64_t& end) {
     Parse result = Parse::Bad;
     for (;;) {
         if (s.avail_in == 0) {
-            std::size_t got = ReadSome(reader, at, in.data(), in.size());
+            std::size_t got = reader.ReadSome(at, in.data(), in.size());
             if (got == 0) {
                 result = Parse::Cut;
                 break;

@@ -20,7 +20,7 @@ bool StartsMember(CFindReader& reader, std::uint64_t at) {
 Parse SkipText(CFindReader& reader, std::uint64_t& pos) {
     std::array<std::uint8_t, 256> b;
     for (std::uint64_t done = 0; done < kMaxHeaderText;) {
-        std::size_t got = ReadSome(reader, pos + done, b.data(), b.size());
+        std::size_t got = reader.ReadSome(pos + done, b.data(), b.size());
         if (got == 0) return Parse::Cut;
         for (std::size_t i = 0; i < got; ++i)
             if (b[i] == 0) {

@@ -44,7 +44,8 @@ SizeAnswer CheckMp4Size(CFindReader& reader) {
         if (size == 0 && known) return SizeAnswer::Unknown();  // the box runs to the end of the file
         if (size < header) break;
         // A known box must be whole on the drive; an unknown one that does not fit is not ours.
-        const bool fits = size <= reader.Limit() - std::min(pos, reader.Limit()) && CanReadTo(reader, pos + size);
+        const bool fits =
+            size <= reader.Limit() - std::min(pos, reader.Limit()) && sizecheck::Readable(reader, pos + size);
         if (!fits) {
             if (known) return SizeAnswer::Unknown();
             break;
@@ -53,7 +54,8 @@ SizeAnswer CheckMp4Size(CFindReader& reader) {
         pos += size;
     }
     if (boxes == kMaxBoxes) return SizeAnswer::Unknown();
-    if (!sawMovie) return SizeAnswer::NotThisFormat();
+    // No movie box: a lone type box is a header that only looked right; more boxes are a damaged file.
+    if (!sawMovie) return boxes <= 1 ? SizeAnswer::NotThisFormat() : SizeAnswer::Unknown();
     return SizeAnswer::Exact(pos);
 }
 

@@ -91,7 +91,7 @@ SizeAnswer Walk(CFindReader& reader, bool rar5) {
         // The main archive header comes first.
         if (blocks == 0 && step != Step::Cut && step != Step::Opaque && type != (rar5 ? kRar5Main : kRar4Main))
             return SizeAnswer::NotThisFormat();
-        if (step == Step::End) return CanReadTo(reader, pos) ? SizeAnswer::Exact(pos) : SizeAnswer::Unknown();
+        if (step == Step::End) return sizecheck::Readable(reader, pos) ? SizeAnswer::Exact(pos) : SizeAnswer::Unknown();
         if (step == Step::Opaque) return SizeAnswer::Unknown();
         if (step != Step::Next) return StoppedWalk(step == Step::Cut, blocks > 0);
     }

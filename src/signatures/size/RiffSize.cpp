@@ -35,8 +35,9 @@ SizeAnswer CheckRiffSize(CFindReader& reader) {
         pos = next;
     }
     if (chunks == 0 && size > 4) return SizeAnswer::Unknown();  // not one chunk could be read
-    const std::uint64_t end = Padded(formEnd);
-    return CanReadTo(reader, end) ? SizeAnswer::Exact(end) : SizeAnswer::Unknown();
+    // Writers count a pad byte of the last chunk in the RIFF size, or leave both out: the file
+    // ends where the size says either way.
+    return sizecheck::Readable(reader, formEnd) ? SizeAnswer::Exact(formEnd) : SizeAnswer::Unknown();
 }
 
 }  // namespace vm

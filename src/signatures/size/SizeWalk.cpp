@@ -49,24 +49,6 @@ bool IsFourCc(const std::uint8_t* p) {
     return std::all_of(p, p + 4, [](std::uint8_t b) { return b >= 0x20 && b <= 0x7E; });
 }
 
-bool CanReadTo(CFindReader& reader, std::uint64_t end) {
-    std::uint8_t b;
-    return end == 0 || (end <= reader.Limit() && reader.Read(end - 1, &b, 1));
-}
-
-std::size_t ReadSome(CFindReader& reader, std::uint64_t offset, std::uint8_t* out, std::size_t max) {
-    if (offset >= reader.Limit()) return 0;
-    const std::size_t total = std::size_t(std::min<std::uint64_t>(max, reader.Limit() - offset));
-    // The drive may end inside the span: halve the step until the bytes it still has are read.
-    std::size_t good = 0, step = total;
-    while (good < total && step > 0) {
-        step = std::min(step, total - good);
-        if (reader.Read(offset + good, out + good, step)) good += step;
-        else step /= 2;
-    }
-    return good;
-}
-
 bool Crc32Of(CFindReader& reader, std::uint64_t offset, std::uint64_t length, std::uint32_t& crc) {
     std::vector<std::uint8_t> buf(std::size_t(std::min<std::uint64_t>(length, kChunk)));
     uLong c = crc32(0, nullptr, 0);
@@ -91,7 +73,7 @@ StreamResult InflateToEnd(CFindReader& reader, std::uint64_t offset) {
     int rc = Z_OK;
     while (rc == Z_OK) {
         if (z.avail_in == 0) {
-            std::size_t got = ReadSome(reader, at, in.data(), in.size());
+            std::size_t got = reader.ReadSome(at, in.data(), in.size());
             if (got == 0) {
                 result.How = StreamEnd::Cut;
                 break;

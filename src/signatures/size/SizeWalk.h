@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "signatures/SizeCheck.h"
+#include "signatures/size/SizeRead.h"
 
 namespace vm {
 
@@ -21,12 +22,6 @@ bool ReadMatches(CFindReader& reader, std::uint64_t offset, const char* text, st
 
 // True when the four bytes at `p` are printable ASCII, as chunk and box names are.
 bool IsFourCc(const std::uint8_t* p);
-
-// True when every byte of `offset`..`end`-1 can be read: the find is not cut before `end`.
-bool CanReadTo(CFindReader& reader, std::uint64_t end);
-
-// Reads up to `max` bytes at `offset`, fewer where the drive or the check's bound ends.
-std::size_t ReadSome(CFindReader& reader, std::uint64_t offset, std::uint8_t* out, std::size_t max);
 
 // The standard CRC-32 (zlib's) of `length` bytes at `offset`; false when unreadable.
 bool Crc32Of(CFindReader& reader, std::uint64_t offset, std::uint64_t length, std::uint32_t& crc);

@@ -92,7 +92,7 @@ Step EndRecord(CFindReader& reader, Walk& walk) {
     const std::uint64_t directoryAt = LoadLe(e + 16, 4);
     if (!walk.SawCentral || (directoryAt != kZip64Mark && directoryAt != walk.CentralAt)) return Step::Bad;
     walk.Pos += sizeof e + LoadLe(e + 20, 2);
-    return CanReadTo(reader, walk.Pos) ? Step::End : Step::Cut;
+    return sizecheck::Readable(reader, walk.Pos) ? Step::End : Step::Cut;
 }
 
 Step NextRecord(CFindReader& reader, Walk& walk) {

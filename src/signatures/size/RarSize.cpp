@@ -41,6 +41,7 @@ Step Rar4Block(CFindReader& reader, std::uint64_t& pos, std::vector<std::uint8_t
             data |= LoadLe(&h[32], 4) << 32;
         }
     }
+    if (data > reader.Limit()) return Step::Cut;  // larger than the check may read
     pos += size + data;
     return type == kRar4End ? Step::End : Step::Next;
 }
@@ -75,7 +76,8 @@ Step Rar5Block(CFindReader& reader, std::uint64_t& pos, std::vector<std::uint8_t
     if (!Vint(h, at, type) || !Vint(h, at, flags)) return Step::Bad;
     if ((flags & 1) && !Vint(h, at, extra)) return Step::Bad;
     if ((flags & 2) && !Vint(h, at, data)) return Step::Bad;
-    if (type == 0 || type > kRar5End || data > reader.Limit()) return Step::Bad;
+    if (type == 0 || type > kRar5End) return Step::Bad;
+    if (data > reader.Limit()) return Step::Cut;
     pos += 4 + sizeBytes + size + data;
     if (type == kRar5Encryption) return Step::Opaque;  // the headers after it are encrypted
     return type == kRar5End ? Step::End : Step::Next;

@@ -1,6 +1,6 @@
 #pragma once
-// Small tools shared by the size checks: fixed-width fields from the reader, reading as much as
-// the drive still has, and finding where a compressed stream ends by decoding it.
+// Small tools shared by the archive and media size checks: fields of any width from the reader,
+// CRC-32 over a span of the find, and where a deflate stream ends, found by decoding it.
 #include <cstddef>
 #include <cstdint>
 

@@ -64,6 +64,7 @@ Step LocalEntry(CFindReader& reader, std::uint64_t& pos) {
     const std::uint64_t data = extraAt + extraLength;
     LocalSizes sizes;
     if (!ReadSizes(reader, h, extraAt, extraLength, sizes)) return Step::Bad;
+    if (sizes.Compressed > reader.Limit()) return Step::Cut;  // larger than the check may read
     if (!(flags & kFlagDescriptor)) {
         pos = data + sizes.Compressed;
         return Step::Next;

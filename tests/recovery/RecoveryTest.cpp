@@ -372,6 +372,7 @@ TEST_F(RecoveryTest, LostFileSizeRules) {
     exact->DataOffset = 600 * 512;
     exact->Size = 1000;
     exact->FileType = 1;
+    exact->ParentId = std::uint32_t(ID_LOST_FILES);
     FoundItem* t = d.Volume.FoundTree.AddLost(exact, false);
     lost(610 * 512, 1);
 

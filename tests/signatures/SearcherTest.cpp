@@ -8,7 +8,9 @@
 #include <atomic>
 
 #include "SizeFixtures.h"
+#include "app/Format.h"
 #include "app/Log.h"
+#include "app/SettingsBlock.h"
 #include "platform/FaultyReader.h"
 #include "platform/MemoryReader.h"
 #include "filesystem/FoundTree.h"
@@ -182,14 +184,24 @@ TEST(Searcher, ExactSizesComeFromTheFilesAndStay) {
     const std::uint64_t after = 65536 + (jpeg.size() + 511) / 512 * 512;
     d.Plant(after, "%PDF-1.4");
     d.Plant(after + 8192, std::string("\xFF\xD8\xFF\xE0\x00\x10JFIF", 10));  // a header, then filler
+    const vmtest::Bytes doc = vmtest::MakeCompound();
+    d.Plant(after + 16384, std::string(doc.begin(), doc.end()));
+    AppSettings().SetLogFoundFiles(1);
+    const std::size_t from = Log().LineCount();
     auto finds = d.Run({2, 65536, false});
+    AppSettings().SetLogFoundFiles(0);
     EXPECT_EQ(finds, (std::vector<Find>{{65536, 83, jpeg.size()}, {65536 + 512, 83, thumbnail.size()},
-                                        {after, 47, kUnknown}}));
+                                        {after, 47, kUnknown}, {after + 16384, 502, doc.size()}}));
+    std::size_t rejected = 0;
+    for (std::size_t i = from; i < Log().LineCount(); ++i)
+        rejected += Log().Line(i).find(Format("find at byte %I64d is rejected", after + 8192)) != std::string::npos;
+    EXPECT_EQ(rejected, 1u);
     FoundItem* photo = tree.FindAtOffset(65536);
     ASSERT_NE(photo, nullptr);
     EXPECT_TRUE(photo->Is(FI_EXACT_SIZE));
     EXPECT_EQ(photo->Size, jpeg.size());
     EXPECT_EQ(tree.FindAtOffset(65536 + 512)->Size, thumbnail.size());
-    EXPECT_EQ(tree.FindAtOffset(after)->Size, kUnknown);  // nothing lies behind the PDF
+    EXPECT_EQ(tree.FindAtOffset(after)->Size, 16384u);  // the PDF ends where the document begins
+    EXPECT_EQ(tree.FindAtOffset(after + 16384)->Size, doc.size());
     EXPECT_EQ(tree.FindAtOffset(after + 8192), nullptr);
 }

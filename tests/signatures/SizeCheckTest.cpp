@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <random>
 
@@ -195,4 +196,21 @@ TEST(FindReader, CheckFindSizeReadsTheDrive) {
     EXPECT_EQ(a.Size, jpeg.size());
     EXPECT_EQ(CheckFindSize(volume, 83, 4096, 1000).Verdict, SizeVerdict::Unknown);  // the end lies past the limit
     EXPECT_EQ(CheckFindSize(volume, 95, 4096).Verdict, SizeVerdict::Unknown);        // no check for the type
+}
+
+// A PDF's end counts only where its cross-reference chain holds: "startxref" and the trailer's
+// /Prev must point at cross-reference sections.
+TEST(SizeCheck, PdfEndNeedsItsCrossReferenceChain) {
+    auto spoil = [](Bytes pdf, const std::string& key) {
+        std::string text(pdf.begin(), pdf.end());
+        const std::size_t at = text.rfind(key) + key.size() + 1;  // the number after the key
+        for (std::size_t i = at; std::isdigit(std::uint8_t(text[i])); ++i) text[i] = i == at ? '1' : ' ';
+        return Bytes(text.begin(), text.end());
+    };
+    for (const Bytes& pdf : {spoil(vmtest::MakePdf(0), "startxref"), spoil(vmtest::MakePdf(1), "startxref"),
+                             spoil(vmtest::MakePdf(1), "/Prev")}) {
+        const Bytes drive = Join(pdf, kFiller);
+        CMemoryFindReader reader(drive);
+        EXPECT_EQ(PdfSize(reader).Verdict, SizeVerdict::Unknown);
+    }
 }

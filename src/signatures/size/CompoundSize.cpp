@@ -34,7 +34,8 @@ public:
         for (std::uint64_t s : Difat)
             if (Next(s) != kDifSect) return false;
         std::uint64_t top = 0;
-        if (!LastUsed(top) || !ChainHolds(Le32(H + 0x30), top, false) || !ChainHolds(Le32(H + 0x3C), top, true))
+        // A file that ends past the bound gets no size: its chains are not walked either.
+        if (!LastUsed(top) || top >= MaxSectors || !ChainHolds(Le32(H + 0x30), top, false) || !ChainHolds(Le32(H + 0x3C), top, true))
             return false;
         highest = top;
         return true;

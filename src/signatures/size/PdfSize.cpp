@@ -20,7 +20,25 @@ constexpr std::size_t kPeek = 64;
 
 bool PdfSpace(std::uint8_t c) { return c == 0 || c == '\t' || c == '\n' || c == '\f' || c == '\r' || c == ' '; }
 
-// Whether the "startxref" before the marker at `marker` names a cross-reference section before it.
+// The number after `at` in `text` (PDF white space before it); false when none follows.
+bool NumberAfter(std::string_view text, std::size_t at, std::uint64_t& number) {
+    while (at < text.size() && PdfSpace(std::uint8_t(text[at]))) ++at;
+    std::size_t digits = 0;
+    number = 0;
+    for (; at < text.size() && std::isdigit(std::uint8_t(text[at])) && digits < 19; ++at, ++digits)
+        number = number * 10 + std::uint64_t(text[at] - '0');
+    return digits > 0;
+}
+
+// Whether a cross-reference table ("xref") or stream ("N G obj") begins at `at`, before `marker`.
+bool XrefAt(CFindReader& reader, std::uint64_t at, std::uint64_t marker) {
+    char head[4] = {};
+    if (at >= marker || !reader.Read(at, head, sizeof head)) return false;
+    return std::memcmp(head, "xref", 4) == 0 || std::isdigit(std::uint8_t(head[0]));
+}
+
+// Whether the "startxref" before the marker at `marker` names a cross-reference section before
+// it, and the trailer's link to the previous section (/Prev) does too.
 bool StartXrefHolds(CFindReader& reader, std::uint64_t marker) {
     const std::uint64_t from = marker > kTrailerWindow ? marker - kTrailerWindow : 0;
     char tail[kTrailerWindow];
@@ -28,16 +46,14 @@ bool StartXrefHolds(CFindReader& reader, std::uint64_t marker) {
     if (!reader.Read(from, tail, n)) return false;
     const std::string_view text(tail, n);
     const std::size_t key = text.rfind("startxref");
-    if (key == std::string_view::npos) return false;
-    std::size_t i = key + 9;
-    while (i < n && PdfSpace(std::uint8_t(text[i]))) ++i;
     std::uint64_t xref = 0;
-    std::size_t digits = 0;
-    for (; i < n && std::isdigit(std::uint8_t(text[i])) && digits < 19; ++i, ++digits) xref = xref * 10 + (text[i] - '0');
-    if (digits == 0 || xref >= marker) return false;
-    char at[8] = {};
-    if (!reader.Read(xref, at, sizeof at)) return false;
-    return std::memcmp(at, "xref", 4) == 0 || std::isdigit(std::uint8_t(at[0]));  // a table, or "N G obj"
+    if (key == std::string_view::npos || !NumberAfter(text, key + 9, xref) || !XrefAt(reader, xref, marker))
+        return false;
+    const std::size_t trailer = text.rfind("trailer", key);
+    const std::size_t prev = trailer == std::string_view::npos ? trailer : text.find("/Prev", trailer);
+    if (prev == std::string_view::npos || prev > key) return true;
+    std::uint64_t previous = 0;
+    return NumberAfter(text, prev + 5, previous) && XrefAt(reader, previous, xref);
 }
 
 // The end of the file when it ends at the marker at `marker`: the marker and its end of line.

@@ -12,7 +12,7 @@ namespace {
 
 constexpr std::size_t kMaxIfds = 256;            // IFDs visited per file
 constexpr std::uint32_t kMaxEntries = 4096;      // entries of one IFD
-constexpr std::uint32_t kMaxOffsets = 1u << 20;  // strip or tile offsets of one IFD
+constexpr std::uint32_t kMaxValues = 1u << 20;   // strip, tile and IFD offsets read per file
 
 constexpr std::uint16_t kStripOffsets = 273, kStripByteCounts = 279, kTileOffsets = 324, kTileByteCounts = 325,
                         kSubIfds = 330, kJpegOffset = 513, kJpegLength = 514, kExifIfd = 34665, kGpsIfd = 34853;
@@ -55,11 +55,12 @@ private:
 
     void Reach(std::uint64_t end) { Furthest = std::max(Furthest, end); }
 
-    // The values of an entry as numbers (SHORT or LONG), at most kMaxOffsets of them.
+    // The values of an entry as numbers (SHORT or LONG); false past the budget of the walk.
     bool Values(const Entry& e, std::vector<std::uint64_t>& out) {
         out.clear();
         if (e.Type != 3 && e.Type != 4 && e.Type != 13) return e.Count == 0;
-        if (e.Count > kMaxOffsets) return false;
+        if (e.Count > ValuesLeft) return false;
+        ValuesLeft -= e.Count;
         std::vector<std::uint8_t> raw(std::size_t(e.Bytes));
         if (!Reader.Read(e.ValueAt, raw.data(), raw.size())) return false;
         const unsigned size = TypeSize(e.Type);
@@ -116,6 +117,7 @@ private:
     std::vector<std::uint64_t> Pending, Visited;
     std::uint64_t Furthest = 8;
     bool Malformed = false;
+    std::uint32_t ValuesLeft = kMaxValues;
 };
 
 }  // namespace

@@ -24,6 +24,15 @@ std::string_view SignatureOf(std::int32_t typeId) {
         case 88: return "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR"sv;
         case 87: case 114: case 116: case 118: return "II*\0"sv;  // TIFF and the raw formats
         case 525: return "BM\0\0\0\0\0\0\0\0"sv;
+        case 94: case 200: case 524: return "RIFF"sv;
+        case 141: case 170: case 181: return "\0\0\0\x18" "ftypmp42"sv;
+        case 202: return "OggS\0\x02"sv;
+        case 220: return "MThd\0\0\0\x06"sv;
+        case 300: case 338: return "PK\x03\x04"sv;
+        case 310: return "Rar!\x1A\x07"sv;
+        case 331: case 344: return "\x1F\x8B\x08"sv;
+        case 341: return "BZh91AY&SY"sv;
+        case 345: return "7z\xBC\xAF\x27\x1C\0\x04"sv;
         default:
             if (typeId >= 500 && typeId < 525) return "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv;
             return {};  // the fuzzed bytes alone

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
+#include "signatures/size/ArchiveMediaSizes.h"
+
 namespace vm {
 namespace {
 
@@ -13,10 +15,24 @@ constexpr SizeCheckRow kSizeChecks[] = {
     {85, GifSize},        // GIF
     {87, TiffSize},       // TIFF
     {88, PngSize},        // PNG
+    {94, CheckRiffSize},  // CDR (RIFF)
     {114, TiffSize},      // NEF
     {116, TiffSize},      // PEF
     {118, TiffSize},      // SRF
     // -- archive and media formats --
+    {141, CheckMp4Size},       // MP4
+    {170, CheckMp4Size},       // QuickTime
+    {181, CheckMp4Size},       // 3GP
+    {200, CheckRiffSize},      // WAV
+    {202, CheckOggSize},       // OGG
+    {220, CheckMidiSize},      // MIDI
+    {300, CheckZipSize},       // ZIP
+    {310, CheckRarSize},       // RAR
+    {331, CheckGzipSize},      // GZIP
+    {338, CheckZipSize},       // JAR
+    {341, CheckBzip2Size},     // BZIP2
+    {344, CheckGzipSize},      // GZ
+    {345, CheckSevenZipSize},  // 7Z
     {500, CompoundSize},  // compound documents and the types their directories tell
     {501, CompoundSize},
     {502, CompoundSize},
@@ -29,6 +45,7 @@ constexpr SizeCheckRow kSizeChecks[] = {
     {521, CompoundSize},
     {522, CompoundSize},
     {523, CompoundSize},
+    {524, CheckRiffSize},  // AVI
     {525, BmpSize},       // BMP
 };
 

@@ -98,7 +98,8 @@ TEST(Searcher, TypeSpecificSizesAndOneFindPerMatchingType) {
     SearchDrive d(1 << 20, 4096);
     const vmtest::Bytes bmp = vmtest::MakeBmp(100, 100, 24);
     d.Plant(8192, std::string(bmp.begin(), bmp.end()));
-    d.Plant(16384, std::string("RIFF\xE8\x03\x00\x00" "AVI LIST", 16));
+    // An AVI whose first chunk parses but whose size cannot be confirmed: the type's own default.
+    d.Plant(16384, std::string("RIFF\xE8\x03\x00\x00" "AVI LIST\x04\x00\x00\x00" "hdrl", 24));
     d.Plant(32768, std::string("II*\0", 4));
     auto finds = d.Run({1, 2097152, false});
     std::vector<Find> at8192, at16384, at32768;

@@ -6,6 +6,7 @@
 #include "app/LogSettings.h"
 #include "app/SettingsBlock.h"
 #include "cli/Commands.h"
+#include "signatures/AppCatalogue.h"
 
 #include "cli/CommandOptions.h"
 
@@ -131,6 +132,7 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     vm::AppSettings().Load();
+    vm::LoadAppCatalogue();
     vm::ApplyLogSettings(vm::AppSettings(), vm::Log());
     if (common.Verbose)
         vm::Log().SetEcho([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });

@@ -1,4 +1,5 @@
 #include "filesystem/FatDirectory.h"
+#include "platform/ByteOrder.h"
 
 #include <cstring>
 #include <ctime>
@@ -19,10 +20,6 @@ constexpr std::uint8_t kLastPiece = 0x40;     // ordinal flag of a long name's l
 constexpr std::size_t kMaxNameUnits = 4096;   // UTF-16 units of one long name
 constexpr std::size_t kUnitsPerPiece = 13;
 
-std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
-std::uint32_t Le32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
 
 bool IsLongNamePiece(const std::uint8_t* e) { return e[11] == kAttrLongName; }
 

@@ -1,4 +1,5 @@
 #include "filesystem/FatTable.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -9,10 +10,6 @@
 namespace vm {
 namespace {
 
-std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
-std::uint32_t Le32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
 
 bool PowerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 

@@ -1,4 +1,5 @@
 #include "filesystem/FileSystem_NTFS.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,11 +11,6 @@
 namespace vm {
 namespace {
 
-std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
-std::uint32_t Le32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
-std::uint64_t Le64(const std::uint8_t* p) { return Le32(p) | (std::uint64_t(Le32(p + 4)) << 32); }
 
 constexpr std::uint32_t kRootRecord = 5;
 constexpr std::uint32_t kBitmapRecord = 6;

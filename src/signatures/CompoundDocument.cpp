@@ -1,4 +1,5 @@
 #include "signatures/CompoundDocument.h"
+#include "platform/ByteOrder.h"
 
 #include <cstring>
 #include <string>
@@ -10,10 +11,6 @@
 namespace vm {
 namespace {
 
-std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
-std::uint32_t Le32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
 
 bool EqualsNoCase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 

@@ -1,4 +1,5 @@
 #include "signatures/Searcher.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,9 +27,6 @@ constexpr std::uint32_t kMaxBlockSize = 256u << 20;
 constexpr std::int16_t kBitmapType = 525, kAviType = 524;
 const std::int32_t kBootSectorTypes[] = {1, 4, 7, 11};
 
-std::uint32_t Le32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
 
 void LowerThreadPriority() { setpriority(PRIO_PROCESS, 0, 19); }
 

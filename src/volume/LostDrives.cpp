@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/Log.h"
+#include "platform/ByteOrder.h"
 #include "app/Notify.h"
 #include "volume/LocalComputer.h"
 #include "volume/Volume.h"
@@ -10,7 +11,6 @@
 namespace vm {
 namespace {
 
-std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
 
 // The analyser code of a found volume by the find's type or partition type byte.
 std::uint32_t FoundTypeCode(std::int32_t type) {

@@ -8,16 +8,13 @@
 #include <zlib.h>
 
 #include "app/Log.h"
+#include "platform/ByteOrder.h"
 #include "volume/LocalComputer.h"
 #include "volume/Volume.h"
 
 namespace vm {
 namespace {
 
-std::uint32_t Le32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24);
-}
-std::uint64_t Le64(const std::uint8_t* p) { return Le32(p) | (std::uint64_t(Le32(p + 4)) << 32); }
 
 constexpr std::uint8_t kProtectiveMbr = 0xEE;
 constexpr unsigned kMaxTables = 128;         // a damaged extended chain may loop

@@ -18,6 +18,7 @@ constexpr Entry kStrings[] = {
     {134, "Found file: %s"},
     {135, "Analysis duration: %d minute(s), %d second(s)."},
     {136, "Analysis completed. Found %d folder(s) and %d file(s)."},
+    {139, "Analyse volume sectors started"},
     {172, "Volume %s at position %I64d not read, retry %d"},
     {173, "Can't read boot sector on [%s]"},
     {174, "GetPartitionInfo error on volume [%s]"},

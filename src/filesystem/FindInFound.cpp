@@ -1,4 +1,5 @@
 #include "filesystem/FindInFound.h"
+#include "platform/ThreadPriority.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -27,7 +28,6 @@ bool Guarded(int step, Test&& test) {
 
 bool IsFolder(const FoundItem& item) { return item.Is(FI_FOLDER) || item.Is(FI_DRIVE); }
 
-void LowerThreadPriority() { ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 19); }
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "recovery/Recovery.h"
+#include "platform/ThreadPriority.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,9 +29,7 @@ namespace {
 
 // "name (1).ext" up to this number is tried before an item is given up.
 constexpr unsigned kMaxNumberedNames = 9999;
-constexpr int kLowestPriority = 19;
 
-void LowerThreadPriority() { ::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), kLowestPriority); }
 
 std::string UtcText(std::uint64_t fileTime) {
     struct timespec ts = FileTimeToTimespec(fileTime);

@@ -1,4 +1,5 @@
 #include "signatures/Searcher.h"
+#include "platform/ThreadPriority.h"
 #include "platform/ByteOrder.h"
 
 #include <algorithm>
@@ -28,7 +29,6 @@ constexpr std::int16_t kBitmapType = 525, kAviType = 524;
 const std::int32_t kBootSectorTypes[] = {1, 4, 7, 11};
 
 
-void LowerThreadPriority() { setpriority(PRIO_PROCESS, 0, 19); }
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "app/RegistryStore.h"
+#include "platform/TempFolder.h"
 
 #include <sqlite3.h>
 
@@ -131,15 +132,6 @@ bool HasSqliteHeader(const std::string& path) {
 bool FileIsEmptyOrMissing(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) != 0 || st.st_size == 0;
-}
-
-std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home && *home) return home;
-    struct passwd pw {}, *res = nullptr;
-    char buf[4096];
-    if (getpwuid_r(::getuid(), &pw, buf, sizeof buf, &res) == 0 && res && res->pw_dir) return res->pw_dir;
-    return std::string();
 }
 
 // mkdir -p with mode 0700 for every folder it makes.

@@ -1,4 +1,5 @@
 #include "app/SettingsBlock.h"
+#include "platform/TempFolder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -45,13 +46,9 @@ void WriteLe32(std::uint8_t* p, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i));
 }
 
-std::string HomeFolder() {
-    const char* home = std::getenv("HOME");
-    if (home && *home) return home;
-    struct passwd pw {}, *res = nullptr;
-    char buf[4096];
-    if (getpwuid_r(::getuid(), &pw, buf, sizeof buf, &res) == 0 && res && res->pw_dir) return res->pw_dir;
-    return "/";
+std::string HomeOrRoot() {
+    std::string home = HomeFolder();
+    return home.empty() ? "/" : home;
 }
 
 std::uint64_t FileTimeNow() {
@@ -124,7 +121,8 @@ void CSettingsBlock::ApplyDefaults() {
     }
     std::uint64_t next = FileTimeNow() + std::uint64_t(UpdateCheckDays()) * kFileTimeDay;
     SetNextUpdateCheck(next);
-    SetRecoveryFolder(HomeFolder() + (HomeFolder().back() == '/' ? "" : "/") + "Recovered Files");
+    const std::string home = HomeOrRoot();
+    SetRecoveryFolder(home + (home.back() == '/' ? "" : "/") + "Recovered Files");
     SetTempFolder(SystemTempFolder());
     SetLogFileName("Vellumark.log");
     SetText(kReservedTextOffset, kReservedTextSize, "*");

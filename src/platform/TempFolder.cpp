@@ -3,10 +3,20 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace vm {
+
+std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home && *home) return home;
+    struct passwd pw {}, *res = nullptr;
+    char buf[4096];
+    if (getpwuid_r(::getuid(), &pw, buf, sizeof buf, &res) == 0 && res && res->pw_dir) return res->pw_dir;
+    return std::string();
+}
 
 std::string TempFolder() {
     const char* base = std::getenv("TMPDIR");

@@ -5,6 +5,9 @@
 
 namespace vm {
 
+// The user's home folder ($HOME, else the password database); empty when neither says.
+std::string HomeFolder();
+
 // The folder with a trailing '/', or an empty string when it cannot be made safely.
 std::string TempFolder();
 

@@ -376,6 +376,23 @@ std::optional<std::string> CRegistryStore::EnumKey(const std::string& key, std::
     return P->NameAt("SELECT name FROM keys WHERE parent=? ORDER BY id LIMIT 1 OFFSET ?", id, index);
 }
 
+std::vector<std::pair<std::string, RegValue>> CRegistryStore::Values(const std::string& key) const {
+    std::vector<std::pair<std::string, RegValue>> out;
+    std::lock_guard<std::mutex> g(Lock);
+    if (!IsOpen()) return out;
+    std::int64_t id = P->FindKey(key);
+    if (id < 0) return out;
+    CStatement q(P->Db, "SELECT name, type, data FROM vals WHERE key=? ORDER BY id");
+    q.Bind(1, id);
+    while (q.Step() == SQLITE_ROW) {
+        RegValue v;
+        v.Type = std::uint32_t(q.Int(1));
+        v.Data = q.Blob(2);
+        out.emplace_back(q.Text(0), std::move(v));
+    }
+    return out;
+}
+
 bool CRegistryStore::SetDword(const std::string& key, const std::string& name, std::uint32_t value) {
     std::vector<std::uint8_t> bytes(4);
     for (int i = 0; i < 4; ++i) bytes[i] = std::uint8_t(value >> (8 * i));

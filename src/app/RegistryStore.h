@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vm {
@@ -50,6 +51,8 @@ public:
     // The index-th value name / direct subkey name of a key in insertion order, or nothing.
     std::optional<std::string> EnumValue(const std::string& key, std::uint32_t index) const;
     std::optional<std::string> EnumKey(const std::string& key, std::uint32_t index) const;
+    // Every value of a key with its name, in insertion order, read at once (empty when none).
+    std::vector<std::pair<std::string, RegValue>> Values(const std::string& key) const;
 
     // Convenience forms. A DWORD is 4 little-endian bytes; a string is stored as its UTF-8 bytes
     // (REG_SZ, no terminator) and read up to its first NUL.

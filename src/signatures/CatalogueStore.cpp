@@ -17,15 +17,13 @@ std::string TypesKey() { return std::string(kProgramKey) + "\\File Types"; }
 // oversized values are logged and passed over.
 template <typename F>
 void ForEachStoredRecord(CRegistryStore& store, const std::string& key, F&& take) {
-    for (std::uint32_t i = 0; i < kMaxValues; ++i) {
-        const std::optional<std::string> name = store.EnumValue(key, i);
-        if (!name) break;
-        const std::optional<RegValue> value = store.GetValue(key, *name);
-        if (!value) continue;
+    const auto values = store.Values(key);
+    for (std::size_t i = 0; i < values.size() && i < kMaxValues; ++i) {
+        const auto& [name, value] = values[i];
         auto descriptor = std::make_unique<FileTypeDescriptor>();
-        if (value->Data.size() > kMaxStoredRecord || !descriptor->Deserialize(value->Data)) {
-            Log().Error("FileTypeCatalogue::Load: damaged record '%s' (%d bytes) skipped", *name,
-                        std::int64_t(value->Data.size()));
+        if (value.Data.size() > kMaxStoredRecord || !descriptor->Deserialize(value.Data)) {
+            Log().Error("FileTypeCatalogue::Load: damaged record '%s' (%d bytes) skipped", name,
+                        std::int64_t(value.Data.size()));
             continue;
         }
         take(std::move(descriptor));

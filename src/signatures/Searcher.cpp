@@ -35,7 +35,7 @@ const std::int32_t kBootSectorTypes[] = {1, 4, 7, 11};
 struct CSearcher::SearchWorker {
     std::vector<std::uint8_t> Buffer;
     std::uint64_t StartCluster = 0;
-    std::uint32_t Bytes = 0;  // bytes of the block that hold the drive's data
+    std::uint32_t Bytes = 0;  // bytes from the block's start read from the drive without a gap
     bool Busy = false;        // the searcher handed it a block it has not finished
     bool Quit = false;
     std::condition_variable Go;
@@ -124,6 +124,7 @@ std::uint32_t CSearcher::ReadBlock(SearchWorker& w) {
     if (first >= Volume.TotalSectors) return 0;
     count = std::min(count, Volume.TotalSectors - first);
     std::uint32_t bytes = Volume.ReadSectorsInto(w.Buffer, first, count);
+    w.Bytes = bytes;
     // The read zero-fills what it cannot deliver; past the drive's end the block is zero too.
     if (count * kUnitSize < w.Buffer.size())
         std::memset(w.Buffer.data() + count * kUnitSize, 0, w.Buffer.size() - count * kUnitSize);
@@ -132,8 +133,11 @@ std::uint32_t CSearcher::ReadBlock(SearchWorker& w) {
         // so that only the units that cannot be read are tested as zeros.
         std::uint64_t from = bytes / kUnitSize;
         bytes = std::uint32_t(from * kUnitSize);
-        for (std::uint64_t i = from; i < count && Running(); ++i)
-            bytes += Volume.ReadSectors(w.Buffer.data() + i * kUnitSize, first + i, 1);
+        for (std::uint64_t i = from; i < count && Running(); ++i) {
+            const std::uint32_t got = Volume.ReadSectors(w.Buffer.data() + i * kUnitSize, first + i, 1);
+            if (got == kUnitSize && w.Bytes == i * kUnitSize) w.Bytes += got;
+            bytes += got;
+        }
     }
     return bytes;
 }
@@ -147,7 +151,11 @@ void CSearcher::FileFind(SearchWorker& w, std::size_t i, std::int32_t typeId) {
         item->FileType = std::int16_t(typeId);
         item->Size = SIZE_UNKNOWN;
         item->Flags |= FI_DELETED | FI_LOST;
-        const SizeAnswer size = CheckFindSize(Volume, typeId, item->DataOffset);
+        // The check starts from the bytes of the block that were read; it reads the drive only
+        // for what lies beyond them.
+        const std::size_t at = i * kUnitSize;
+        const std::span<const std::uint8_t> known(unit, w.Bytes > at ? w.Bytes - at : 0);
+        const SizeAnswer size = CheckFindSize(Volume, typeId, item->DataOffset, kSizeCheckLimit, known);
         if (size.Verdict == SizeVerdict::NotThisFormat) {
             if (AppSettings().LogFoundFiles())
                 Log().Message(Format("Sector search: the type %d find at byte %I64d is rejected: its structure does "

@@ -14,11 +14,13 @@ constexpr std::size_t kCacheBytes = kCacheSectors * kSectorSize;
 
 }  // namespace
 
-CFindReader::CFindReader(CVolume& volume, std::uint64_t findOffset, std::uint64_t limit)
+CFindReader::CFindReader(CVolume& volume, std::uint64_t findOffset, std::uint64_t limit,
+                         std::span<const std::uint8_t> known)
     : Volume(&volume), Start(findOffset), Bound(limit) {
     // Never past the drive's end.
     const std::uint64_t end = volume.TotalSectors * kSectorSize;
     Bound = findOffset < end ? std::min(limit, end - findOffset) : 0;
+    Known = known.first(std::size_t(std::min<std::uint64_t>(known.size(), Bound)));
 }
 
 bool CFindReader::Read(std::uint64_t offset, void* out, std::size_t length) {
@@ -44,6 +46,10 @@ std::size_t CFindReader::ReadSome(std::uint64_t offset, void* out, std::size_t l
     length = std::size_t(std::min<std::uint64_t>(length, Bound - offset));
     auto* dst = static_cast<std::uint8_t*>(out);
     std::size_t done = 0;
+    if (offset < Known.size()) {
+        done = std::size_t(std::min<std::uint64_t>(length, Known.size() - offset));
+        std::memcpy(dst, Known.data() + offset, done);
+    }
     while (done < length) {
         const std::uint64_t at = offset + done;
         const std::uint64_t into = at - CacheAt;  // unsigned: huge when at lies before the cache
@@ -68,10 +74,11 @@ std::size_t CMemoryFindReader::ReadSome(std::uint64_t offset, void* out, std::si
     return n;
 }
 
-SizeAnswer CheckFindSize(CVolume& volume, std::int32_t typeId, std::uint64_t findOffset, std::uint64_t limit) {
+SizeAnswer CheckFindSize(CVolume& volume, std::int32_t typeId, std::uint64_t findOffset, std::uint64_t limit,
+                         std::span<const std::uint8_t> known) {
     const SizeCheckFunction check = FindSizeCheck(typeId);
     if (!check) return SizeAnswer::Unknown();
-    CFindReader reader(volume, findOffset, limit);
+    CFindReader reader(volume, findOffset, limit, known);
     SizeAnswer answer = check(reader);
     // A check answers a size it has read up to; anything else is no answer.
     if (answer.Verdict == SizeVerdict::Exact && (answer.Size == 0 || answer.Size > reader.Limit()))

@@ -28,7 +28,10 @@ struct SizeAnswer {
 // (the bound of one check, default 64 MiB) or past the drive's end fail.
 class CFindReader {
 public:
-    CFindReader(CVolume& volume, std::uint64_t findOffset, std::uint64_t limit);
+    // `known` may hold the drive's bytes from the find onward that the caller has already read
+    // (the searcher's block); reads inside it cost no drive read.
+    CFindReader(CVolume& volume, std::uint64_t findOffset, std::uint64_t limit,
+                std::span<const std::uint8_t> known = {});
     virtual ~CFindReader() = default;
     // Fills `out` with `length` bytes at `offset`; false when they cannot all be read.
     virtual bool Read(std::uint64_t offset, void* out, std::size_t length);
@@ -46,6 +49,7 @@ private:
     CVolume* Volume = nullptr;
     std::uint64_t Start = 0;
     std::uint64_t Bound;
+    std::span<const std::uint8_t> Known;
     std::vector<std::uint8_t> Cache;  // the last sectors read
     std::uint64_t CacheAt = ~0ull;    // find offset of Cache[0]
     std::size_t CacheBytes = 0;       // bytes of Cache that hold the drive's data
@@ -67,8 +71,8 @@ using SizeCheckFunction = SizeAnswer (*)(CFindReader& reader);
 SizeCheckFunction FindSizeCheck(std::int32_t typeId);
 
 // The check of a find of `typeId` at byte `findOffset` of the volume; Unknown when the format has
-// no check.
+// no check. `known`: the drive's bytes from the find onward that the caller holds already.
 SizeAnswer CheckFindSize(CVolume& volume, std::int32_t typeId, std::uint64_t findOffset,
-                         std::uint64_t limit = kSizeCheckLimit);
+                         std::uint64_t limit = kSizeCheckLimit, std::span<const std::uint8_t> known = {});
 
 }  // namespace vm

@@ -6,9 +6,12 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <climits>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/Format.h"
 #include "app/Notify.h"
 #include "filesystem/FoundTree.h"
 #include "platform/FileTime.h"
@@ -341,6 +344,70 @@ TEST_F(RecoveryTest, RecoveryListFromListAndTree) {
     EXPECT_EQ(Job.BuildRecoveryList(d.Volume.FoundTree, {b}, SelectionSource::Tree), 2u);
     EXPECT_EQ(Job.Items, (std::vector<FoundItem*>{f2, f1}));
     (void)loop;
+}
+
+// A folder path longer than PATH_MAX is still rebuilt: each folder is made and opened below the
+// one before it, so no call ever sees the whole path.
+TEST_F(RecoveryTest, PathLongerThanPathMax) {
+    CraftedDrive d(64 * 1024);
+    std::vector<std::string> names;
+    std::int32_t parent = 0;
+    for (int level = 0; level < 24; ++level) {
+        names.push_back(std::string(200, char('a' + level)));
+        d.Folder(200 + level, parent, names.back());
+        parent = 200 + level;
+    }
+    FoundItem* deep = d.File(300, parent, "deep.bin", 4096, 5000);
+    std::size_t pathBytes = OutPath("").size() + 9;
+    for (const auto& n : names) pathBytes += n.size() + 1;
+    ASSERT_GT(pathBytes, std::size_t(PATH_MAX));
+    Run(d.Volume, {deep});
+
+    int dir = ::open(OutPath("").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (const auto& n : names) {
+        ASSERT_GE(dir, 0);
+        const int next = ::openat(dir, n.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(dir);
+        dir = next;
+    }
+    ASSERT_GE(dir, 0);
+    std::vector<std::uint8_t> got(6000);
+    const int file = ::openat(dir, "deep.bin", O_RDONLY | O_CLOEXEC);
+    ::close(dir);
+    ASSERT_GE(file, 0);
+    got.resize(std::size_t(std::max<ssize_t>(0, ::read(file, got.data(), got.size()))));
+    ::close(file);
+    EXPECT_EQ(got, d.Bytes(4096, 5000));
+    EXPECT_EQ(Job.Count(RR_DONE), 1u);
+}
+
+// The root folder chosen with 100,000 files in 100 folders below it: every one is listed once
+// and written, with no name clashes between folders.
+TEST_F(RecoveryTest, HundredThousandItems) {
+    constexpr int kFolders = 100, kPerFolder = 1000;
+    CraftedDrive d(1 << 20);
+    for (int f = 0; f < kFolders; ++f) {
+        d.Folder(1000 + f, 0, Format("folder %d", f));
+        for (int i = 0; i < kPerFolder; ++i) {
+            const int k = f * kPerFolder + i;
+            d.File(100000 + k, 1000 + f, Format("file %d.bin", i), std::uint64_t(k % 2000) * 512, 1 + k % 700);
+        }
+    }
+    ASSERT_EQ(Job.BuildRecoveryList(d.Volume.FoundTree, {&d.RootFolder}, SelectionSource::Tree),
+              std::size_t(kFolders * kPerFolder));
+    ASSERT_TRUE(Job.StartRecovery(&d.Volume));
+    Job.Wait();
+
+    EXPECT_EQ(Job.Count(RR_DONE), std::size_t(kFolders * kPerFolder));
+    std::size_t written = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(OutPath("")))
+        written += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(written, std::size_t(kFolders * kPerFolder));
+    for (int k : {0, 4321, 99999}) {
+        const int f = k / kPerFolder, i = k % kPerFolder;
+        EXPECT_EQ(vmtest::ReadFile(OutPath(Format("folder %d/file %d.bin", f, i))),
+                  d.Bytes(std::uint64_t(k % 2000) * 512, 1 + k % 700));
+    }
 }
 
 // The size of lost files: rules remembered for all files, for one type, or asked per file.

@@ -16,6 +16,7 @@ constexpr SizeCheckRow kSizeChecks[] = {
     {87, TiffSize},       // TIFF
     {88, PngSize},        // PNG
     {94, CheckRiffSize},  // CDR (RIFF)
+    {95, TiffSize},       // XIF: a little-endian TIFF, and the row that "II*" files match first
     {114, TiffSize},      // NEF
     {116, TiffSize},      // PEF
     {118, TiffSize},      // SRF

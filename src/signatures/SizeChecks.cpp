@@ -15,6 +15,7 @@ constexpr SizeCheckRow kSizeChecks[] = {
     {85, GifSize},        // GIF
     {87, TiffSize},       // TIFF
     {88, PngSize},        // PNG
+    {90, IcoSize},        // ICO
     {94, CheckRiffSize},  // CDR (RIFF)
     {95, TiffSize},       // XIF: a little-endian TIFF, and the row that "II*" files match first
     {114, TiffSize},      // NEF

@@ -5,6 +5,7 @@
 #include <functional>
 #include <random>
 
+#include "signatures/SizeChecks.h"
 #include "signatures/size/ArchiveMediaSizes.h"
 #include "support/TestSupport.h"
 
@@ -233,6 +234,9 @@ const Format kFormats[] = {
      12},
     {"ogg", CheckOggSize, [] { return Made({"sox"}, "sox -n -r 8000 -c 1 x.ogg synth 0.5 sine 440", "x.ogg"); }, 27},
     {"midi", CheckMidiSize, Midi, 14},
+    {"ico", IcoSize,
+     [] { return Made({"convert"}, "convert -size 16x16 xc:red -size 48x48 plasma: -size 256x256 plasma: x.ico", "x.ico"); },
+     6},
     {"arj", CheckArjSize, Arj, 4},
     {"ha", CheckHaSize, Ha, 4},
     {"exe_pe", CheckExeSize, Pe, 2},

@@ -12,6 +12,7 @@
 #include "recovery/Destination.h"
 #include "recovery/Recovery.h"
 #include "recovery/SizeRules.h"
+#include "signatures/AppCatalogue.h"
 
 namespace vm::cli {
 namespace {
@@ -114,6 +115,7 @@ bool ParseSizeRule(const std::string& text, CRecovery& job, std::string& error) 
 int RunRecover(const CommonOptions& common, const TargetOptions& target, const RecoverOptions& o) {
     CSession session;
     std::string error;
+    CTypeSizeTable typeSizes;  // each type's default size for the size rules, from the catalogue in use
     CRecovery job;
     if (!ParseSizeRule(o.SizeRule, job, error)) return Fail(error);
     std::error_code ec;
@@ -130,6 +132,8 @@ int RunRecover(const CommonOptions& common, const TargetOptions& target, const R
     RecoverySettings settings;
     settings.RecoveryFolder = destination;
     job.SetSettings(&settings);
+    typeSizes.LoadFrom(AppCatalogue());
+    job.SetTypeSizes(&typeSizes);
     job.SetRunFlag(&session.Computer().Progress().RecoveryRunning);
     if (!job.BeginRecovery(volume, selection, SelectionSource::List)) return Fail("the recovery could not start");
     const bool terminal = ::isatty(STDERR_FILENO);

@@ -26,6 +26,8 @@ constexpr const char* kTiff = R"(4[0] "MM" 00 "*" ; 4[0] "II*" 00)";
 // - SymbianOS Installer File: the installer's second and third UIDs are stored little-endian
 //   (..6D 00 00 10 19 04 00 10), so bytes 6 to 11 read 00 10 19 04 00 10.
 // - Identifiers 267, 612 and 801 to 803 sit next to the rows of the same family.
+// - MPEG-4 Video File and QuickTime also know the type box ("ftyp") that today's writers put
+//   first: major brands isom/iso2..., mp41/mp42, avc1 and M4V, and "qt  " for QuickTime.
 constexpr BuiltinType kTypes[] = {
     {47, kDocuments, "Portable Document Format (Adobe Acrobat)", "adobe", "PDF", R"(b[0] "%PDF-1.")", nullptr},
     {42, kDocuments, "WordPerfect Format", "document", "WPC", R"(4[0] FF "WPC")", nullptr},
@@ -75,10 +77,10 @@ constexpr BuiltinType kTypes[] = {
     {160, kVideo, "ASF", "video", "ASF", R"(8[0] "0&" B2 "u" 8E "f" CF 11 & 8[8] A6 D9 00 AA 00 "b" CE "l")", nullptr},
     {150, kVideo, "RealMedia File", "video", "RM", R"(4[0] ".RMF")", nullptr},
     {170, kVideo, "QuickTime (Rich Media Format)", "quicktime", "MOV,QT,PKG,M2S,MPGX,MPM,QTIF,QTI",
-     R"(4[4] "moov" ; 4[4] "pnot" ; 4[4] "mdat" ; 4[4] "wide" ; 4[4] "vide" ; 4[4] "trak" ; 4[4] "skip" ; 4[4] "MPEG" ; 4[4] "strm" ; 4[4] "free")", nullptr},
+     R"(4[4] "moov" ; 4[4] "pnot" ; 4[4] "mdat" ; 4[4] "wide" ; 4[4] "vide" ; 4[4] "trak" ; 4[4] "skip" ; 4[4] "MPEG" ; 4[4] "strm" ; 4[4] "free" ; 4[4] "ftyp" & b[8] "qt  ")", nullptr},
     {524, kVideo, "AVI (RIFF Video Format)", "video", "AVI", R"(4[0] "RIFF" & b[8] "AVI LIST")", nullptr},
     {181, kVideo, "Mobile Phone Video", "mobile_video", "3GP", R"(b[4] "ftyp3gp")", nullptr},
-    {141, kVideo, "MPEG-4 Video File", "video", "MP4", R"(4[4] "ftyp" & b[16] "mp4")", nullptr},
+    {141, kVideo, "MPEG-4 Video File", "video", "MP4", R"(4[4] "ftyp" & b[16] "mp4" ; 4[4] "ftyp" & b[8] "mp4" ; 4[4] "ftyp" & b[8] "iso" ; 4[4] "ftyp" & b[8] "avc1" ; 4[4] "ftyp" & b[8] "M4V")", nullptr},
     {265, kMobile, "SymbianOS Installer File", "mobile_content", "SIS", R"(4[6] 00 10 19 04 & 2[10] 00 10)", nullptr},
     {266, kMobile, "Microsoft PocketPC Word", "mobile_content", "PSW", R"(b[0] "{\pwi")", nullptr},
     {267, kMobile, "Microsoft PocketPC Buckup", "mobile_content", "PBF", R"(b[0] "POCKETPCIMAGE")", nullptr},

@@ -15,7 +15,9 @@ constexpr SizeCheckRow kSizeChecks[] = {
     {85, GifSize},        // GIF
     {87, TiffSize},       // TIFF
     {88, PngSize},        // PNG
+    {90, IcoSize},        // ICO
     {94, CheckRiffSize},  // CDR (RIFF)
+    {95, TiffSize},       // XIF: a little-endian TIFF, and the row that "II*" files match first
     {114, TiffSize},      // NEF
     {116, TiffSize},      // PEF
     {118, TiffSize},      // SRF
@@ -28,11 +30,14 @@ constexpr SizeCheckRow kSizeChecks[] = {
     {220, CheckMidiSize},      // MIDI
     {300, CheckZipSize},       // ZIP
     {310, CheckRarSize},       // RAR
+    {320, CheckArjSize},       // ARJ
     {331, CheckGzipSize},      // GZIP
+    {334, CheckHaSize},        // HA
     {338, CheckZipSize},       // JAR
     {341, CheckBzip2Size},     // BZIP2
     {344, CheckGzipSize},      // GZ
     {345, CheckSevenZipSize},  // 7Z
+    {400, CheckExeSize},       // DOS and Windows executables
     {500, CompoundSize},  // compound documents and the types their directories tell
     {501, CompoundSize},
     {502, CompoundSize},

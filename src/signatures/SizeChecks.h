@@ -20,6 +20,7 @@ SizeAnswer JpegSize(CFindReader& reader);
 SizeAnswer PngSize(CFindReader& reader);
 SizeAnswer GifSize(CFindReader& reader);
 SizeAnswer BmpSize(CFindReader& reader);
+SizeAnswer IcoSize(CFindReader& reader);
 SizeAnswer TiffSize(CFindReader& reader);
 SizeAnswer PdfSize(CFindReader& reader);
 SizeAnswer CompoundSize(CFindReader& reader);

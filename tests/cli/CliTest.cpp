@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
@@ -177,6 +178,34 @@ TEST(Cli, RecoverWritesTheDeletedFilesAsSleuthkitReadsThem) {
     // A second run never replaces what the first wrote: the files get free names.
     Cli("recover --deleted '" + Demo() + "' --to '" + dir.File("out") + "'", &rc);
     EXPECT_FALSE(vmtest::ReadFile(dir.File("out/Photos/Blurry shot (1).jpg")).empty());
+}
+
+TEST(Cli, RecoverSizesLostFilesOfUnknownSizeByTheRule) {
+    // The start of an RTF document (a format that does not tell its size) at byte 8192 of a
+    // 256 KiB image of zeros.
+    vmtest::TempDir dir;
+    std::vector<std::uint8_t> image(256 * 1024, 0);
+    std::memcpy(&image[8192], "{\\rtf1", 6);
+    vmtest::WriteFile(dir.File("lost.img"), image);
+    struct Case {
+        const char* rule;
+        std::string size;
+    } cases[] = {
+        {"default", std::to_string(image.size() - 8192)},  // the type's 1024 KB, cut at the drive's end
+        {"8", "8192"},
+    };
+    for (const auto& c : cases) {
+        const std::string out = dir.File(std::string("out-") + c.rule);
+        int rc = -1;
+        Cli("recover --sectors --lost --size-rule " + std::string(c.rule) + " '" + dir.File("lost.img") + "' --to '" +
+                out + "'",
+            &rc);
+        EXPECT_EQ(rc, 0) << c.rule;
+        const auto bytes = vmtest::ReadFile(out + "/vellumark-report.tsv");
+        const auto report = Lines(std::string(bytes.begin(), bytes.end()));
+        ASSERT_EQ(report.size(), 2u) << c.rule;
+        EXPECT_EQ(report[1].rfind("recovered\t" + c.size + "\t8192\t", 0), 0u) << c.rule << ": " << report[1];
+    }
 }
 
 TEST(Cli, ImageCopiesTheDriveAndRefusesToWriteOverIt) {

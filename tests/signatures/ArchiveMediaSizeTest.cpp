@@ -5,6 +5,7 @@
 #include <functional>
 #include <random>
 
+#include "signatures/SizeChecks.h"
 #include "signatures/size/ArchiveMediaSizes.h"
 #include "support/TestSupport.h"
 
@@ -103,6 +104,79 @@ Bytes Midi() {
     return out;
 }
 
+// ARJ: the archive's header, one stored member, the end marker; each basic header with its CRC.
+Bytes Arj() {
+    Bytes out;
+    auto header = [&out](Bytes basic, const Bytes& data) {
+        out.push_back(0x60), out.push_back(0xEA);
+        Put(out, basic.size(), 2);
+        const std::uint32_t crc = Crc(basic);
+        out = Join(out, basic);
+        Put(out, crc, 4), Put(out, 0, 2);  // no extended headers
+        out = Join(out, data);
+    };
+    auto basic = [](std::uint8_t fileType, const Bytes& data, const char* name) {
+        Bytes b = {30, 11, 1, 2, 0, 0, fileType, 0};
+        Put(b, 0x5A2B3C4D, 4), Put(b, data.size(), 4), Put(b, data.size(), 4), Put(b, Crc(data), 4);
+        Put(b, 0, 2), Put(b, 0x20, 2), Put(b, 0, 2);
+        b.insert(b.end(), name, name + std::strlen(name) + 1);
+        b.push_back(0);  // no comment
+        return b;
+    };
+    header(basic(2, {}, "x.arj"), {});
+    const Bytes data = Random(900, 8);
+    header(basic(0, data, "a.bin"), data);
+    out.push_back(0x60), out.push_back(0xEA), out.push_back(0), out.push_back(0);
+    return out;
+}
+
+// HA: two members, a stored file in a folder (path parts end in FF) and the folder itself.
+Bytes Ha() {
+    Bytes out = {'H', 'A'};
+    Put(out, 2, 2);
+    auto member = [&out](std::uint8_t type, const Bytes& data, const std::string& path, const std::string& name,
+                         const Bytes& machine) {
+        out.push_back(type);
+        Put(out, data.size(), 4), Put(out, data.size(), 4), Put(out, Crc(data), 4), Put(out, 0x5A2B3C4D, 4);
+        out.insert(out.end(), path.begin(), path.end()), out.push_back(0);
+        out.insert(out.end(), name.begin(), name.end()), out.push_back(0);
+        out.push_back(std::uint8_t(machine.size()));
+        out = Join(Join(out, machine), data);
+    };
+    member(0x20, Random(300, 9), "docs\xFF", "a.bin", {0x20});
+    member(0x2E, {}, "", "docs", {});
+    return out;
+}
+
+// A Windows program: DOS stub, PE header, two sections and a certificate table after them.
+Bytes Pe() {
+    Bytes out = Random(0x1600, 10);
+    auto put = [&out](std::size_t at, std::uint64_t v, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) out[at + i] = std::uint8_t(v >> (8 * i));
+    };
+    put(0, 'M' | ('Z' << 8), 2), put(2, 0x90, 2), put(4, 3, 2), put(6, 0, 2), put(8, 4, 2), put(24, 0x40, 2);
+    put(60, 0x80, 4);
+    put(0x80, 0x4550, 4), put(0x84, 0x14C, 2), put(0x86, 2, 2), put(0x94, 224, 2);
+    const std::size_t opt = 0x98;
+    put(opt, 0x10B, 2), put(opt + 60, 0x400, 4), put(opt + 92, 16, 4);
+    for (std::size_t d = 0; d < 16; ++d) put(opt + 96 + d * 8, 0, 8);
+    put(opt + 96 + 4 * 8, 0x1400, 4), put(opt + 96 + 4 * 8 + 4, 0x200, 4);  // the certificate table
+    const std::size_t sections = opt + 224;
+    put(sections + 16, 0x800, 4), put(sections + 20, 0x400, 4);
+    put(sections + 40 + 16, 0x800, 4), put(sections + 40 + 20, 0xC00, 4);
+    return out;
+}
+
+// A DOS program of 5 pages, the last one holding 100 bytes, with two relocations.
+Bytes DosExe() {
+    Bytes out = Random(4 * 512 + 100, 11);
+    const std::uint8_t header[28] = {'M', 'Z', 100, 0, 5, 0, 2, 0, 4, 0, 0, 0, 0xFF, 0xFF,
+                                     0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0x1C, 0, 0, 0};
+    std::memcpy(out.data(), header, sizeof header);
+    std::memset(out.data() + 60, 0, 4);
+    return out;
+}
+
 struct Format {
     const char* Name;
     SizeCheckFunction Check;
@@ -160,6 +234,13 @@ const Format kFormats[] = {
      12},
     {"ogg", CheckOggSize, [] { return Made({"sox"}, "sox -n -r 8000 -c 1 x.ogg synth 0.5 sine 440", "x.ogg"); }, 27},
     {"midi", CheckMidiSize, Midi, 14},
+    {"ico", IcoSize,
+     [] { return Made({"convert"}, "convert -size 16x16 xc:red -size 48x48 plasma: -size 256x256 plasma: x.ico", "x.ico"); },
+     6},
+    {"arj", CheckArjSize, Arj, 4},
+    {"ha", CheckHaSize, Ha, 4},
+    {"exe_pe", CheckExeSize, Pe, 2},
+    {"exe_dos", CheckExeSize, DosExe, 2},
 };
 
 class ArchiveMediaSize : public testing::TestWithParam<Format> {

@@ -85,6 +85,10 @@ TEST(Matching, EdgeCases) {
         {"html at the last start 506", 52, {}, {{506, Text("<html")}}, true},
         {"html at 508 is past the last start", 52, {}, {{508, Text("<html")}}, false},
         {"second variant of html", 52, {}, {{3, Text("<!doctype HTML>")}}, true},
+        {"MP4 of brand isom (ffmpeg)", 141, {}, {{4, Text("ftypisom")}, {16, Text("isomiso2avc1mp41")}}, true},
+        {"MP4 of brand mp42", 141, {}, {{4, Text("ftypmp42")}, {16, Text("isom")}}, true},
+        {"QuickTime of brand qt", 170, {}, {{4, Text("ftypqt  ")}}, true},
+        {"HEIC is no MP4", 141, {}, {{4, Text("ftypheic")}, {16, Text("mif1heic")}}, false},
         {"JPEG Exif", 83, {}, {{0, {0xFF, 0xD8, 0xFF, 0xE1}}}, true},
         {"JPEG FF DB", 83, {}, {{0, {0xFF, 0xD8, 0xFF, 0xDB}}}, false},
         {"TAR at 257", 330, {}, {{257, Text("ustar")}}, true},
@@ -150,7 +154,7 @@ TEST(Catalogue, BuiltinTableIsComplete) {
         EXPECT_EQ(c.FindDescriptor(t.TypeId), &t) << "identifiers are unique: " << t.TypeId;
     }
     EXPECT_EQ(c.FindDescriptor(400)->Title, "EXE-DOS");
-    EXPECT_EQ(c.FindDescriptor(170)->Signatures.size(), 10u);
+    EXPECT_EQ(c.FindDescriptor(170)->Signatures.size(), 11u);
 }
 
 TEST(Descriptor, RecordLayoutOfThePdfRow) {

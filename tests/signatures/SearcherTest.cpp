@@ -205,3 +205,22 @@ TEST(Searcher, ExactSizesComeFromTheFilesAndStay) {
     EXPECT_EQ(tree.FindAtOffset(after + 16384)->Size, doc.size());
     EXPECT_EQ(tree.FindAtOffset(after + 8192), nullptr);
 }
+
+// The lost file filed at a TIFF's position is the first type that matches it; for a little-endian
+// TIFF that is the Xerox row, which must be sized like the TIFF it is.
+TEST(Searcher, LittleEndianTiffKeepsItsExactSize) {
+    for (bool big : {false, true}) {
+        const vmtest::Bytes tiff = vmtest::MakeTiff(big);
+        SearchDrive d(1 << 20, 4096);
+        CFoundTree tree;
+        tree.EnableOffsetIndex(true);
+        d.Tree = &tree;
+        d.Plant(65536, std::string(tiff.begin(), tiff.end()));
+        d.Plant(65536 + 8192, "%PDF-1.4");
+        d.Run({1, 2097152, false});
+        const FoundItem* item = tree.FindAtOffset(65536);
+        ASSERT_NE(item, nullptr) << big;
+        EXPECT_TRUE(item->Is(FI_EXACT_SIZE)) << big;
+        EXPECT_EQ(item->Size, tiff.size()) << big;
+    }
+}

@@ -71,9 +71,9 @@ tiff = b"II*\0" + struct.pack("<I", 8) + ifd(ifd0, at1, 8) + ifd(ifd1, 0, at1) +
 open(sys.argv[2], "wb").write(b"Exif\0\0" + tiff)
 PY
   n=0
-  for spec in "320x240 plasma:fractal 85" "1024x768 plasma:fractal 92" "2400x1800 plasma:fractal 95" \
+  for shape in "320x240 plasma:fractal 85" "1024x768 plasma:fractal 92" "2400x1800 plasma:fractal 95" \
               "800x600 gradient:navy-gold 90" "3000x2000 xc:gray50 +noise Gaussian 97"; do
-    set -- $spec
+    set -- $shape
     size=$1; shift; quality=${*: -1}; src=${*:1:$#-1}
     n=$((n + 1))
     convert -seed $n -size "$size" $src -quality "$quality" -profile "APP1:$work/exif.bin" "$files/photo$n.jpg"

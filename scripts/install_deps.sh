@@ -7,6 +7,7 @@ packages=(
   libsqlite3-dev libcli11-dev nlohmann-json3-dev libssl-dev zlib1g-dev libbz2-dev
   dosfstools mtools ntfs-3g sleuthkit fdisk gdisk fuse3 python3 util-linux gcc libc6-dev bc
   zip p7zip-full sox libsox-fmt-base
+  libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
 )
 missing=()
 for p in "${packages[@]}"; do

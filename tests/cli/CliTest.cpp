@@ -127,8 +127,11 @@ TEST(Cli, ListAndCatAgreeWithSleuthkit) {
         EXPECT_TRUE(leads) << folder;
     }
     for (const auto& d : deletedPaths)
-        for (auto cut = d.find('\\', 1); cut != std::string::npos; cut = d.find('\\', cut + 1))
-            if (!deletedPaths.count(d.substr(0, cut))) EXPECT_TRUE(liveFolders.count(d.substr(0, cut))) << d;
+        for (auto cut = d.find('\\', 1); cut != std::string::npos; cut = d.find('\\', cut + 1)) {
+            if (!deletedPaths.count(d.substr(0, cut))) {
+                EXPECT_TRUE(liveFolders.count(d.substr(0, cut))) << d;
+            }
+        }
 }
 
 TEST(Cli, LostFindsThePartitionsOfADisk) {

@@ -1,9 +1,12 @@
 // vellumark-cli recover: chosen files of a drive into a folder on another drive, with a report.
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <filesystem>
 #include <fstream>
 #include <openssl/evp.h>
+#include <sstream>
 #include <unistd.h>
 
 #include "cli/Commands.h"
@@ -48,20 +51,39 @@ std::vector<FoundItem*> Select(const CVolume& volume, const RecoverOptions& o) {
     return out;
 }
 
+const char* ResultText(RecoveryResult r) {
+    switch (r) {
+        case RR_DONE: return "recovered";
+        case RR_INCOMPLETE: return "incomplete";
+        default: return "failed";
+    }
+}
+
+// The SHA-256 of a recovered file, read without touching its access time: the recovery has
+// just restored it. Empty when the file cannot be read.
 std::string Sha256OfFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
+    if (fd < 0 && errno == EPERM) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // not the file's owner
+    if (fd < 0) return {};
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
-    std::vector<char> buf(1 << 20);
-    while (in) {
-        in.read(buf.data(), std::streamsize(buf.size()));
-        EVP_DigestUpdate(ctx, buf.data(), std::size_t(in.gcount()));
+    std::vector<unsigned char> buf(1 << 20);
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        EVP_DigestUpdate(ctx, buf.data(), std::size_t(n));
     }
+    ::close(fd);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int n = 0;
     EVP_DigestFinal_ex(ctx, digest, &n);
     EVP_MD_CTX_free(ctx);
+    if (!ok) return {};
     std::string hex;
     char two[3];
     for (unsigned i = 0; i < n; ++i) {
@@ -71,30 +93,41 @@ std::string Sha256OfFile(const std::string& path) {
     return hex;
 }
 
-const char* ResultText(RecoveryResult r) {
-    switch (r) {
-        case RR_DONE: return "recovered";
-        case RR_INCOMPLETE: return "incomplete";
-        default: return "failed";
+// The report's line of each ended file, made while the job goes on: hashing the files already
+// written overlaps with writing the next ones.
+class CReportLines {
+public:
+    CReportLines(const CVolume& volume, const CRecovery& job) : Volume(volume), Job(job) {}
+    // Adds the lines of the files that ended since the last call; false when there were none.
+    bool TakeEnded() {
+        const auto ended = Job.Outcomes(Seen);
+        for (const auto& o : ended) {
+            std::error_code ec;
+            const auto size = o.Target.empty() ? 0 : std::filesystem::file_size(o.Target, ec);
+            const std::string digest = o.Target.empty() ? std::string() : Sha256OfFile(o.Target);
+            Text << ResultText(o.Result) << '\t' << (ec ? 0 : size) << '\t' << o.Item->DataOffset << '\t'
+                 << (digest.empty() ? "-" : digest) << '\t' << ItemPath(Volume, *o.Item) << '\t'
+                 << (o.Target.empty() ? "-" : o.Target) << '\n';
+        }
+        Seen += ended.size();
+        return !ended.empty();
     }
-}
+    // Writes the report beside the recovered files (never over an earlier one); its path.
+    std::string Write(const std::string& folder) const {
+        std::string path = folder + (folder.back() == '/' ? "" : "/") + "vellumark-report.tsv";
+        for (int n = 1; ::access(path.c_str(), F_OK) == 0; ++n)
+            path = folder + "/vellumark-report (" + std::to_string(n) + ").tsv";
+        std::ofstream out(path);
+        out << "result\tsize\tsource_offset\tsha256\tsource\ttarget\n" << Text.str();
+        return path;
+    }
 
-// One line per file: result, size written, source offset, SHA-256, source path, target path.
-std::string WriteReport(const std::string& folder, const CVolume& volume, const CRecovery& job) {
-    std::string path = folder + (folder.back() == '/' ? "" : "/") + "vellumark-report.tsv";
-    for (int n = 1; ::access(path.c_str(), F_OK) == 0; ++n)
-        path = folder + "/vellumark-report (" + std::to_string(n) + ").tsv";
-    std::ofstream out(path);
-    out << "result\tsize\tsource_offset\tsha256\tsource\ttarget\n";
-    for (const auto& o : job.Outcomes()) {
-        std::error_code ec;
-        const auto size = o.Target.empty() ? 0 : std::filesystem::file_size(o.Target, ec);
-        out << ResultText(o.Result) << '\t' << (ec ? 0 : size) << '\t' << o.Item->DataOffset << '\t'
-            << (o.Target.empty() ? "-" : Sha256OfFile(o.Target)) << '\t' << ItemPath(volume, *o.Item) << '\t'
-            << (o.Target.empty() ? "-" : o.Target) << '\n';
-    }
-    return path;
-}
+private:
+    const CVolume& Volume;
+    const CRecovery& Job;
+    std::size_t Seen = 0;
+    std::ostringstream Text;
+};
 
 bool ParseSizeRule(const std::string& text, CRecovery& job, std::string& error) {
     if (text == "default") job.SizeRuleAll = SR_DEFAULT_SIZE;
@@ -137,14 +170,16 @@ int RunRecover(const CommonOptions& common, const TargetOptions& target, const R
     job.SetRunFlag(&session.Computer().Progress().RecoveryRunning);
     if (!job.BeginRecovery(volume, selection, SelectionSource::List)) return Fail("the recovery could not start");
     const bool terminal = ::isatty(STDERR_FILENO);
+    CReportLines lines(*volume, job);
     while (job.IsRunning()) {
         if (terminal)
             std::fprintf(stderr, "\rrecovering %u of %u   ", job.CurrentIndex() + 1, job.ItemCount());
-        usleep(100000);
+        if (!lines.TakeEnded()) usleep(100000);
     }
     job.Wait();
+    lines.TakeEnded();
     if (terminal) std::fprintf(stderr, "\r%40s\r", "");
-    const std::string report = WriteReport(destination, *volume, job);
+    const std::string report = lines.Write(destination);
     if (common.Json) {
         nlohmann::ordered_json j;
         j["recovered"] = job.Count(RR_DONE);

@@ -275,9 +275,10 @@ int CRecovery::RecoverItem(FoundItem* item, const std::string* destination) {
     return result == RR_DONE ? 1 : 0;
 }
 
-std::vector<CRecovery::Outcome> CRecovery::Outcomes() const {
+std::vector<CRecovery::Outcome> CRecovery::Outcomes(std::size_t first) const {
     std::lock_guard<std::mutex> g(PathLock);
-    return Ended;
+    if (first >= Ended.size()) return {};
+    return std::vector<Outcome>(Ended.begin() + std::ptrdiff_t(first), Ended.end());
 }
 
 RecoveryResult CRecovery::RecoverOne(FoundItem* item, const std::string* destination) {

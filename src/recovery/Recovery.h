@@ -100,7 +100,9 @@ public:
         std::string Target;  // empty when nothing was created
         RecoveryResult Result;
     };
-    std::vector<Outcome> Outcomes() const;
+    // Those of the files from the `first`-th ended one on (all of them by default); callers that
+    // follow a running job ask for the ones they have not seen yet.
+    std::vector<Outcome> Outcomes(std::size_t first = 0) const;
 
     CVolume* Volume = nullptr;
     std::vector<FoundItem*> Items;

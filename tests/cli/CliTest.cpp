@@ -1,6 +1,8 @@
 // vellumark-cli as a user runs it: its output against sleuthkit on the same images, its errors.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <nlohmann/json.hpp>
 #include <cstring>
 #include <map>
@@ -158,6 +160,11 @@ TEST(Cli, RecoverWritesTheDeletedFilesAsSleuthkitReadsThem) {
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(j["recovered"], 4);
     EXPECT_EQ(j["failed"], 0);
+    // The report read the files to hash them, and left the access dates restored from the drive
+    // (2020) as they were; the checks below read them again, so this comes first.
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.File("out/Documents/Old draft of the report.txt").c_str(), &st), 0);
+    EXPECT_LT(st.st_atime, 1609459200) << "access time " << st.st_atime;
     // Every recovered file against icat of the same deleted entry.
     std::string fls;
     vmtest::RunCommand("fls -r -p -d '" + Demo() + "'", &fls);

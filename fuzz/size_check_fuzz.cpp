@@ -22,8 +22,12 @@ std::string_view SignatureOf(std::int32_t typeId) {
         case 83: return "\xFF\xD8\xFF\xE1"sv;
         case 85: return "GIF89a"sv;
         case 88: return "\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR"sv;
-        case 87: case 114: case 116: case 118: return "II*\0"sv;  // TIFF and the raw formats
+        case 87: case 95: case 114: case 116: case 118: return "II*\0"sv;  // TIFF, XIF and the raw formats
         case 525: return "BM\0\0\0\0\0\0\0\0"sv;
+        case 90: return "\0\0\x01\0\x01\0"sv;  // ICO with one image
+        case 320: return "\x60\xEA"sv;
+        case 334: return "HA"sv;
+        case 400: return "MZ"sv;
         case 94: case 200: case 524: return "RIFF"sv;
         case 141: case 170: case 181: return "\0\0\0\x18" "ftypmp42"sv;
         case 202: return "OggS\0\x02"sv;

@@ -8,6 +8,8 @@
 #include <linux/hdreg.h>
 #include <mutex>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/uio.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -64,6 +66,32 @@ ReadResult CDeviceFile::ReadAt(std::uint64_t pos, void* buffer, std::size_t len)
         r.Bytes += std::size_t(n);
     }
     return r;
+}
+
+std::size_t CDeviceFile::ReadIfCached(std::uint64_t pos, void* buffer, std::size_t len) {
+    // Image files only: a disk that may be failing is always read on the timed reader's thread,
+    // since even a read that finds its pages cached may start read-ahead on the device.
+    // Which pages the cache holds is asked of a mapping that is never touched, so asking reads
+    // nothing; RWF_NOWAIT then refuses to wait should a page have left the cache meanwhile.
+    static const std::uint64_t page = std::uint64_t(::sysconf(_SC_PAGESIZE));
+    constexpr std::size_t kMaxPages = 1024;
+    if (BlockDevice || len == 0 || pos >= Size || page == 0) return 0;
+    len = std::size_t(std::min<std::uint64_t>(len, Size - pos));
+    const std::uint64_t start = pos / page * page;
+    const std::uint64_t span = pos + len - start;
+    const std::size_t pages = std::size_t((span + page - 1) / page);
+    if (pages > kMaxPages) return 0;
+    void* map = ::mmap(nullptr, std::size_t(span), PROT_READ, MAP_SHARED, Fd, off_t(start));
+    if (map == MAP_FAILED) return 0;
+    unsigned char resident[kMaxPages];
+    const int rc = ::mincore(map, std::size_t(span), resident);
+    ::munmap(map, std::size_t(span));
+    if (rc != 0) return 0;
+    for (std::size_t i = 0; i < pages; ++i)
+        if (!(resident[i] & 1)) return 0;
+    iovec part{buffer, len};
+    const ssize_t n = ::preadv2(Fd, &part, 1, off_t(pos), RWF_NOWAIT);
+    return n > 0 ? std::size_t(n) : 0;
 }
 
 bool CDeviceFile::Geometry(DeviceGeometry& out) const {
@@ -124,8 +152,21 @@ CTimedReader::~CTimedReader() {
     }
 }
 
+bool CTimedReader::ReadCached(std::uint64_t pos, void* buffer, std::size_t len, ReadResult& result) {
+    if (Faulted) return false;
+    const std::size_t got = Source->ReadIfCached(pos, buffer, len);
+    const std::uint64_t size = Source->SizeBytes();
+    const std::size_t there = pos >= size ? 0 : std::size_t(std::min<std::uint64_t>(len, size - pos));
+    if (got == 0 || got != there) return false;
+    result = ReadResult{};
+    result.Bytes = got;
+    result.AtEnd = got < len;
+    return true;
+}
+
 ReadResult CTimedReader::Read(std::uint64_t pos, void* buffer, std::size_t len, std::chrono::milliseconds timeout) {
     if (!Source->CanHang()) return Source->ReadAt(pos, buffer, len);
+    if (ReadResult r; ReadCached(pos, buffer, len, r)) return r;
     return Run(pos, buffer, nullptr, len, timeout);
 }
 
@@ -133,6 +174,7 @@ ReadResult CTimedReader::ReadSwap(std::uint64_t pos, std::vector<std::uint8_t>& 
                                   std::chrono::milliseconds timeout) {
     len = std::min(len, buffer.size());
     if (!Source->CanHang()) return Source->ReadAt(pos, buffer.data(), len);
+    if (ReadResult r; ReadCached(pos, buffer.data(), len, r)) return r;
     return Run(pos, nullptr, &buffer, len, timeout);
 }
 
@@ -155,6 +197,7 @@ ReadResult CTimedReader::Run(std::uint64_t pos, void* buffer, std::vector<std::u
         // Give the stuck thread up: it ends once its read returns, and a new one serves the next.
         w->Retired = true;
         Current.reset();
+        Faulted = true;
         ReadResult r;
         r.TimedOut = true;
         r.Error = ETIMEDOUT;
@@ -162,6 +205,7 @@ ReadResult CTimedReader::Run(std::uint64_t pos, void* buffer, std::vector<std::u
     }
     w->Pending = false;
     ReadResult r = w->Result;
+    if (r.Error) Faulted = true;
     if (swap)
         std::swap(*swap, w->Bounce);
     else if (r.Bytes)

@@ -26,6 +26,9 @@ public:
     virtual std::uint64_t SizeBytes() const = 0;
     // False for sources that always answer at once (memory): they are read without a time-out.
     virtual bool CanHang() const { return true; }
+    // Reads the range only when the page cache holds all of it, without ever waiting for the
+    // device, so that no time-out is needed; the bytes read, 0 when it would have to wait.
+    virtual std::size_t ReadIfCached(std::uint64_t /*pos*/, void* /*buffer*/, std::size_t /*len*/) { return 0; }
 };
 
 struct DeviceGeometry {
@@ -45,6 +48,7 @@ public:
 
     ReadResult ReadAt(std::uint64_t pos, void* buffer, std::size_t len) override;
     std::uint64_t SizeBytes() const override { return Size; }
+    std::size_t ReadIfCached(std::uint64_t pos, void* buffer, std::size_t len) override;
 
     bool IsBlockDevice() const { return BlockDevice; }
     std::uint32_t LogicalSectorSize() const { return SectorSize; }
@@ -80,10 +84,14 @@ public:
 
 private:
     struct Worker;
+    // A read served from the page cache, so not run on the reader thread; false when the cache
+    // does not hold the whole range.
+    bool ReadCached(std::uint64_t pos, void* buffer, std::size_t len, ReadResult& result);
     ReadResult Run(std::uint64_t pos, void* buffer, std::vector<std::uint8_t>* swap, std::size_t len,
                    std::chrono::milliseconds timeout);
     std::shared_ptr<IDeviceReader> Source;
     std::shared_ptr<Worker> Current;
+    bool Faulted = false;  // a read failed or hung: from then on every read runs on the thread
 };
 
 }  // namespace vm

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -7,6 +9,7 @@
 #include "app/Log.h"
 #include "filesystem/BitArray.h"
 #include "filesystem/FileSystem.h"
+#include "platform/DeviceReader.h"
 #include "platform/FaultyReader.h"
 #include "support/TestSupport.h"
 #include "volume/Volume.h"
@@ -153,6 +156,75 @@ TEST(VolumeRead, ReadsStopAtTheVolumeEnd) {
     EXPECT_EQ(img.volume.ReadSectors(buf.data(), 8, 4), 1024u);
     EXPECT_EQ(buf[1024], 0);
     EXPECT_EQ(img.volume.ReadSectors(buf.data(), 10, 1), 0u);
+}
+
+// Reads that the page cache can serve skip the reader thread; they must deliver what a read on
+// the thread delivers, at the end of the file too.
+TEST(TimedReader, CachedReadsMatchDeviceReads) {
+    vmtest::TempDir dir;
+    auto bytes = PatternImage(16);
+    bytes.resize(bytes.size() + 100, 0x5A);  // a last, partial sector
+    vmtest::WriteFile(dir.File("img"), bytes);
+    int err = 0;
+    auto file = CDeviceFile::Open(dir.File("img"), &err);
+    ASSERT_TRUE(file);
+    CTimedReader reader(file);
+    const std::uint64_t size = bytes.size();
+    std::uint8_t probe[512];
+    ASSERT_EQ(file->ReadIfCached(0, probe, sizeof probe), sizeof probe);  // the file just written is cached
+    struct Case {
+        std::uint64_t pos;
+        std::size_t len;
+    };
+    for (const Case c : {Case{0, 512}, Case{1000, 3000}, Case{size - 612, 1024}, Case{size, 512}, Case{size + 4096, 8}}) {
+        SCOPED_TRACE(c.pos);
+        std::vector<std::uint8_t> want(c.len, 0xEE), got(c.len, 0xEE), swapped(c.len, 0xEE);
+        const ReadResult direct = file->ReadAt(c.pos, want.data(), c.len);
+        const ReadResult timed = reader.Read(c.pos, got.data(), c.len, std::chrono::milliseconds(2000));
+        const ReadResult swap = reader.ReadSwap(c.pos, swapped, c.len, std::chrono::milliseconds(2000));
+        EXPECT_EQ(timed.Bytes, direct.Bytes);
+        EXPECT_EQ(timed.AtEnd, direct.AtEnd);
+        EXPECT_EQ(swap.Bytes, direct.Bytes);
+        EXPECT_TRUE(std::equal(want.begin(), want.begin() + std::ptrdiff_t(direct.Bytes), got.begin()));
+        EXPECT_TRUE(std::equal(want.begin(), want.begin() + std::ptrdiff_t(direct.Bytes), swapped.begin()));
+    }
+}
+
+// Once a read has failed, the device is suspect: every later read runs on the reader thread,
+// under its time-out, even where the cache could serve it.
+TEST(TimedReader, AFailedReadEndsCachedReads) {
+    struct Source final : IDeviceReader {
+        int Reads = 0, CachedReads = 0;
+        ReadResult ReadAt(std::uint64_t pos, void* buffer, std::size_t len) override {
+            ++Reads;
+            ReadResult r;
+            if (pos == 0) {
+                r.Error = EIO;
+                return r;
+            }
+            std::memset(buffer, 0xAA, len);
+            r.Bytes = len;
+            return r;
+        }
+        std::size_t ReadIfCached(std::uint64_t pos, void* buffer, std::size_t len) override {
+            if (pos == 0) return 0;
+            ++CachedReads;
+            std::memset(buffer, 0xCC, len);
+            return len;
+        }
+        std::uint64_t SizeBytes() const override { return 1 << 20; }
+    };
+    auto source = std::make_shared<Source>();
+    CTimedReader reader(source);
+    std::uint8_t buf[512];
+    const auto timeout = std::chrono::milliseconds(2000);
+    EXPECT_EQ(reader.Read(4096, buf, sizeof buf, timeout).Bytes, 512u);
+    EXPECT_EQ(buf[0], 0xCC);
+    EXPECT_EQ(reader.Read(0, buf, sizeof buf, timeout).Error, EIO);
+    EXPECT_EQ(reader.Read(4096, buf, sizeof buf, timeout).Bytes, 512u);
+    EXPECT_EQ(buf[0], 0xAA);
+    EXPECT_EQ(source->CachedReads, 1);
+    EXPECT_EQ(source->Reads, 2);
 }
 
 TEST(Volume, FoundVolumeReadsThroughItsParent) {

@@ -33,9 +33,7 @@ const std::int32_t kBootSectorTypes[] = {1, 4, 7, 11};
 }  // namespace
 
 struct CSearcher::SearchWorker {
-    std::vector<std::uint8_t> Buffer;
-    std::uint64_t StartCluster = 0;
-    std::uint32_t Bytes = 0;  // bytes from the block's start read from the drive without a gap
+    SearchBlock Block;
     bool Busy = false;        // the searcher handed it a block it has not finished
     bool Quit = false;
     std::condition_variable Go;
@@ -69,7 +67,7 @@ SearchOptions CSearcher::OptionsFromSettings(const CVolume& volume) {
 bool CSearcher::AddWorker() {
     auto w = std::make_unique<SearchWorker>();
     try {
-        w->Buffer.assign(BlockBytes, 0);
+        w->Block.Buffer.assign(BlockBytes, 0);
         SearchWorker* self = w.get();
         w->Thread = std::thread([this, self] {
             LowerThreadPriority();
@@ -78,7 +76,7 @@ bool CSearcher::AddWorker() {
                 self->Go.wait(lk, [&] { return self->Busy || self->Quit; });
                 if (self->Quit) return;
                 lk.unlock();
-                ParseBlock(*self);
+                ParseBlock(self->Block);
                 lk.lock();
                 self->Busy = false;
                 Ready.notify_all();
@@ -118,7 +116,7 @@ CSearcher::SearchWorker* CSearcher::WaitForFreeWorker() {
     return free;
 }
 
-std::uint32_t CSearcher::ReadBlock(SearchWorker& w) {
+std::uint32_t CSearcher::ReadBlock(SearchBlock& w) {
     const std::uint64_t first = w.StartCluster * Volume.SectorsPerCluster;
     std::uint64_t count = BlockBytes / kUnitSize;
     if (first >= Volume.TotalSectors) return 0;
@@ -142,7 +140,7 @@ std::uint32_t CSearcher::ReadBlock(SearchWorker& w) {
     return bytes;
 }
 
-void CSearcher::FileFind(SearchWorker& w, std::size_t i, std::int32_t typeId) {
+void CSearcher::FileFind(const SearchBlock& w, std::size_t i, std::int32_t typeId) {
     try {
         auto item = std::make_unique<FoundItem>();
         const std::uint8_t* unit = w.Buffer.data() + i * kUnitSize;
@@ -180,7 +178,7 @@ void CSearcher::FileFind(SearchWorker& w, std::size_t i, std::int32_t typeId) {
     }
 }
 
-void CSearcher::ParseBlock(SearchWorker& w) {
+void CSearcher::ParseBlock(const SearchBlock& w) {
     const std::size_t units = w.Buffer.size() / kUnitSize;
     for (std::size_t i = 0; i < units; ++i) {
         if (!Running()) return;
@@ -214,24 +212,34 @@ int CSearcher::Run(SearchOptions options) {
         Volume.Close();
         return 0;
     }
+    try {
+        Next.Buffer.assign(BlockBytes, 0);
+    } catch (const std::bad_alloc&) {
+        Log().Error("Sector search: no memory for a block of %d bytes; the search ends", BlockBytes);
+        StopWorkers();
+        Volume.Close();
+        return 0;
+    }
     LowerThreadPriority();
     NextCluster = std::uint64_t(std::max<std::int64_t>(0, Progress.SearchStart.load()));
+    // The next block is read while the workers test the ones before it, then handed to the
+    // first worker that is free.
     while (NextCluster < Volume.TotalClusters && Running()) {
-        SearchWorker* w = WaitForFreeWorker();
-        if (!w) continue;
-        w->StartCluster = NextCluster;
+        Next.StartCluster = NextCluster;
         NextCluster += clustersPerBlock;
-        if (!Running()) break;
-        std::uint32_t bytes = ReadBlock(*w);
-        Progress.Current = std::int64_t(w->StartCluster + bytes / Volume.BytesPerCluster);
+        const std::uint32_t bytes = ReadBlock(Next);
+        Progress.Current = std::int64_t(Next.StartCluster + bytes / Volume.BytesPerCluster);
         if (bytes == 0) {
             Log().Error("Sector search: nothing of clusters %I64d to %I64d could be read; they are skipped",
-                        w->StartCluster, w->StartCluster + clustersPerBlock - 1);
+                        Next.StartCluster, Next.StartCluster + clustersPerBlock - 1);
             continue;
         }
-        if (!Running()) break;
+        SearchWorker* w = nullptr;
+        while (!w && Running()) w = WaitForFreeWorker();
+        if (!w) break;
         Notifier().Post(msg::SearchWake, 0, 0);
         std::lock_guard<std::mutex> g(Lock);
+        std::swap(w->Block, Next);
         w->Busy = true;
         w->Go.notify_all();
     }

@@ -41,13 +41,19 @@ public:
     static SearchOptions OptionsFromSettings(const CVolume& volume);
 
 private:
+    // One block of the drive and where it lies.
+    struct SearchBlock {
+        std::vector<std::uint8_t> Buffer;
+        std::uint64_t StartCluster = 0;
+        std::uint32_t Bytes = 0;  // bytes from the block's start read from the drive without a gap
+    };
     struct SearchWorker;
     bool AddWorker();
     void StopWorkers();
     SearchWorker* WaitForFreeWorker();
-    std::uint32_t ReadBlock(SearchWorker& worker);
-    void ParseBlock(SearchWorker& worker);
-    void FileFind(SearchWorker& worker, std::size_t unitIndex, std::int32_t typeId);
+    std::uint32_t ReadBlock(SearchBlock& block);
+    void ParseBlock(const SearchBlock& block);
+    void FileFind(const SearchBlock& block, std::size_t unitIndex, std::int32_t typeId);
     bool Running() const;
 
     CVolume& Volume;
@@ -56,6 +62,7 @@ private:
     AddItemFunction AddItem;
     std::unique_ptr<CCompiledMatcher> Matcher;
     std::vector<std::unique_ptr<SearchWorker>> Workers;
+    SearchBlock Next;  // read while the workers test the blocks before it
     std::uint64_t NextCluster = 0;
     std::uint32_t BlockBytes = 0;
     std::mutex Lock;                // guards the workers' states

@@ -8,6 +8,7 @@ packages=(
   dosfstools mtools ntfs-3g sleuthkit fdisk gdisk fuse3 python3 util-linux gcc libc6-dev bc
   zip p7zip-full sox libsox-fmt-base
   libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core xvfb xauth xdotool imagemagick
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -482,6 +482,49 @@ FoundItem* CFoundTree::GetLostFilesItem() {
 void CFoundTree::Clear() {
     std::lock_guard g(Lock);
     P->Clear();
+    ++Gen;
+}
+
+std::uint64_t CFoundTree::Generation() const {
+    std::lock_guard g(Lock);
+    return Gen;
+}
+
+ItemHandle CFoundTree::HandleOf(const FoundItem* item) const {
+    std::lock_guard g(Lock);
+    return {item, Gen};
+}
+
+bool CFoundTree::IsCurrent(const ItemHandle& handle) const {
+    std::lock_guard g(Lock);
+    return handle.Item && handle.Generation == Gen;
+}
+
+bool CFoundTree::Read(const ItemHandle& handle, ItemSnapshot& out) const {
+    return WithItem(handle, [&](const FoundItem& item) {
+        out.Fields = item;
+        out.Fields.Name = nullptr;
+        out.Name = item.NameOrEmpty();
+    });
+}
+
+std::vector<ItemHandle> CFoundTree::ChildHandles(std::int32_t parentId, bool foldersOnly) const {
+    std::lock_guard g(Lock);
+    std::vector<ItemHandle> out;
+    const auto& index = P->ByParent;
+    for (auto p = index.LowerBound(First(parentId)); p != index.End() && index.At(p).Key == parentId; p = index.Next(p)) {
+        const FoundItem* item = index.At(p).Item;
+        if (!foldersOnly || item->Is(FI_FOLDER)) out.push_back({item, Gen});
+    }
+    return out;
+}
+
+bool CFoundTree::HasChildFolders(std::int32_t parentId) const {
+    std::lock_guard g(Lock);
+    const auto& index = P->ByParent;
+    for (auto p = index.LowerBound(First(parentId)); p != index.End() && index.At(p).Key == parentId; p = index.Next(p))
+        if (index.At(p).Item->Is(FI_FOLDER)) return true;
+    return false;
 }
 
 std::size_t CFoundTree::Count() const {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "filesystem/FoundItem.h"
+#include "filesystem/ItemHandle.h"
 #include "filesystem/TypeLookup.h"
 
 namespace vm {
@@ -77,6 +78,26 @@ public:
     FoundItem* GetLostFilesItem();
     void Clear();
 
+    // Handles for windows and jobs (see ItemHandle.h). The generation changes with every Clear.
+    std::uint64_t Generation() const;
+    ItemHandle HandleOf(const FoundItem* item) const;
+    // The handle was taken in this generation of the tree (its item is still filed).
+    bool IsCurrent(const ItemHandle& handle) const;
+    // The item's fields, or false when the handle is stale or empty.
+    bool Read(const ItemHandle& handle, ItemSnapshot& out) const;
+    // Runs f(item) under the tree's lock when the handle is current; false when it is not.
+    template <typename F>
+    bool WithItem(const ItemHandle& handle, F&& f) const {
+        std::lock_guard g(Lock);
+        if (!handle.Item || handle.Generation != Gen) return false;
+        f(const_cast<FoundItem&>(*handle.Item));
+        return true;
+    }
+    // The handles of the items below that folder id (folders only when asked), in index order.
+    std::vector<ItemHandle> ChildHandles(std::int32_t parentId, bool foldersOnly = false) const;
+    // Whether some folder has that parent id (a tree node shows an expand button).
+    bool HasChildFolders(std::int32_t parentId) const;
+
     std::int32_t RootId = 0;
 
     std::size_t Count() const;             // items in the tree
@@ -87,6 +108,7 @@ private:
     struct Impl;
     std::unique_ptr<Impl> P;
     mutable std::recursive_mutex Lock;
+    std::uint64_t Gen = 1;  // guarded by Lock
 };
 
 }  // namespace vm

@@ -85,10 +85,12 @@ bool CVolume::OpenDrive() {
         int err = 0;
         std::shared_ptr<IDeviceReader> dev = Opener ? Opener(path, &err) : nullptr;
         if (!dev) {
-            Log().Error("Can't open volume '%s', System Error: %s", path, SystemErrorText(err ? err : ENODEV));
+            OpenError = err ? err : ENODEV;
+            Log().Error("Can't open volume '%s', System Error: %s", path, SystemErrorText(OpenError.load()));
             return false;
         }
         hDevice = std::make_unique<CTimedReader>(std::move(dev));
+        OpenError = 0;
         return true;
     } catch (...) {
         Log().Error("OpenDrive except");

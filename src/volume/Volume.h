@@ -175,6 +175,9 @@ public:
     std::atomic<std::uint64_t> RunId{0};
     // Jobs other than analyses that read the drive now (image creation, recovery).
     std::atomic<std::int32_t> Users{0};
+    // errno of the last OpenDrive that failed; 0 after one that succeeded. A window tells the
+    // user why a run ended at once.
+    std::atomic<int> OpenError{0};
 
 private:
     bool StillMyRun() const;

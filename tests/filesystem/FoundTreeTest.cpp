@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/Notify.h"
+#include "filesystem/CheckMarks.h"
 #include "filesystem/ItemPresentation.h"
 
 namespace vm {
@@ -360,6 +361,67 @@ TEST_F(FoundTreeTest, ConcurrentLostFilesEachLandOnce) {
         auto next = std::next(it);
         EXPECT_EQ(item->Size, next == offsets.end() ? 777u : *next - *it) << *it;
     }
+}
+
+TEST_F(FoundTreeTest, HandlesKeptAcrossAClearAreStale) {
+    FoundItem* docs = Tree.AddFound(Folder(40, kRoot, "Docs"), false);
+    Tree.AddFound(Record(41, 40, "a.txt", 0, 4096), false);
+    const ItemHandle handle = Tree.HandleOf(docs);
+    ItemSnapshot snap;
+    ASSERT_TRUE(Tree.Read(handle, snap));
+    EXPECT_EQ(snap.Name, "Docs");
+    EXPECT_EQ(snap.Fields.Name, nullptr);
+    ASSERT_EQ(Tree.ChildHandles(40).size(), 1u);
+    EXPECT_TRUE(Tree.ChildHandles(40, true).empty());
+    EXPECT_TRUE(Tree.HasChildFolders(kRoot));
+    EXPECT_FALSE(Tree.HasChildFolders(40));
+
+    Tree.Clear();
+    EXPECT_FALSE(Tree.IsCurrent(handle));
+    EXPECT_FALSE(Tree.Read(handle, snap));
+    EXPECT_FALSE(Tree.WithItem(handle, [](FoundItem&) { FAIL() << "a stale handle was followed"; }));
+    EXPECT_FALSE(Tree.Read(ItemHandle{}, snap));
+}
+
+// Folders: . (5) > A (40) > B (41) > C (42), and B2 (43) beside B.
+TEST_F(FoundTreeTest, CheckMarksKeepTheCountsOfCheckedFoldersBelow) {
+    FoundItem root = Folder(kRoot, kDrive, ".");
+    Tree.Insert(&root, false);
+    FoundItem* a = Tree.AddFound(Folder(40, kRoot, "A"), false);
+    FoundItem* b = Tree.AddFound(Folder(41, 40, "B"), false);
+    FoundItem* c = Tree.AddFound(Folder(42, 41, "C"), false);
+    FoundItem* b2 = Tree.AddFound(Folder(43, 40, "B2"), false);
+    auto toggle = [&](FoundItem* f) { ASSERT_TRUE(ToggleFolderCheck(Tree, Tree.HandleOf(f))); };
+    auto states = [&] {
+        return std::vector<int>{CheckStateOf(root), CheckStateOf(*a), CheckStateOf(*b), CheckStateOf(*c), CheckStateOf(*b2)};
+    };
+
+    toggle(b);  // B and its child C checked; A and . partly
+    EXPECT_EQ(states(), (std::vector<int>{CS_PARTLY, CS_PARTLY, CS_CHECKED, CS_CHECKED, CS_UNCHECKED}));
+    EXPECT_EQ(a->CheckedCount, 2u);
+    EXPECT_EQ(root.CheckedCount, 2u);
+
+    toggle(a);  // A, B and B2 checked (B was already): . counts A, B, C, B2
+    EXPECT_EQ(states(), (std::vector<int>{CS_PARTLY, CS_CHECKED, CS_CHECKED, CS_CHECKED, CS_CHECKED}));
+    EXPECT_EQ(root.CheckedCount, 4u);
+
+    toggle(c);  // C unchecked takes B's mark with it; A keeps its own
+    EXPECT_EQ(states(), (std::vector<int>{CS_PARTLY, CS_CHECKED, CS_UNCHECKED, CS_UNCHECKED, CS_CHECKED}));
+    EXPECT_EQ(a->CheckedCount, 1u);
+    EXPECT_EQ(root.CheckedCount, 2u);
+
+    toggle(a);  // A and its children cleared: nothing checked anywhere
+    EXPECT_EQ(states(), (std::vector<int>{CS_UNCHECKED, CS_UNCHECKED, CS_UNCHECKED, CS_UNCHECKED, CS_UNCHECKED}));
+    EXPECT_EQ(root.CheckedCount, 0u);
+    EXPECT_EQ(a->CheckedCount, 0u);
+}
+
+TEST_F(FoundTreeTest, CheckMarksEndOnACyclicParentChain) {
+    FoundItem* a = Tree.AddFound(Folder(30, 31, "A"), false);
+    FoundItem* b = Tree.AddFound(Folder(31, 30, "B"), false);
+    ASSERT_TRUE(ToggleFolderCheck(Tree, Tree.HandleOf(a)));
+    EXPECT_EQ(CheckStateOf(*a), CS_CHECKED);
+    EXPECT_EQ(CheckStateOf(*b), CS_CHECKED);
 }
 
 }  // namespace

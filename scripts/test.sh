@@ -14,10 +14,14 @@ bash tests/fixtures/make_images.sh "$fixtures"
 sha_demo=$(sha256sum data/demo.img)
 
 echo "== tests"
+export VELLUMARK_SCREENSHOT_DIR=$root/build/screenshots
 ctest --test-dir build --output-on-failure -j2
 
+echo "== the desktop program, started for real under a virtual display"
+bash scripts/real_start.sh build "$fixtures/fat16.img" "$VELLUMARK_SCREENSHOT_DIR"
+
 echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
-BUILD_DIR=build-asan bash scripts/build.sh -DVM_SANITIZE=ON -DVM_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug \
+BUILD_DIR=build-asan bash scripts/build.sh -DVM_SANITIZE=ON -DVM_BENCH=OFF -DVM_UI=OFF -DCMAKE_BUILD_TYPE=Debug \
   -DVM_FIXTURE_DIR="$fixtures"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j2

@@ -93,12 +93,7 @@ bool MarkTypes(const std::string& names, std::int32_t FileTypeDescriptor::*mark,
     return true;
 }
 
-void MarkDeletedFolders(CVolume& volume) {
-    std::vector<FoundItem*> items;
-    volume.FoundTree.Snapshot(items);
-    for (FoundItem* item : items)
-        if (item->Is(FI_DELETED) && item->SignedId() >= 0) volume.FoundTree.MarkDeletedAncestors(item);
-}
+void MarkDeletedFolders(CVolume& volume) { volume.FoundTree.MarkDeletedFolders(); }
 
 bool MakeFilter(const FilterOptions& o, CFilter& filter, std::string& error) {
     filter.Reset();

@@ -485,6 +485,14 @@ void CFoundTree::Clear() {
     ++Gen;
 }
 
+void CFoundTree::MarkDeletedFolders() {
+    std::lock_guard g(Lock);
+    std::vector<FoundItem*> items;
+    Snapshot(items);
+    for (FoundItem* item : items)
+        if (item->Is(FI_DELETED) && item->SignedId() >= 0) MarkDeletedAncestors(item);
+}
+
 std::uint64_t CFoundTree::Generation() const {
     std::lock_guard g(Lock);
     return Gen;

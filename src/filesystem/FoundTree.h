@@ -74,6 +74,9 @@ public:
     void EnableOffsetIndex(bool on);
     bool OffsetIndexEnabled() const;
     void MarkDeletedAncestors(FoundItem* item);
+    // MarkDeletedAncestors for every deleted item of the tree: the folders that hold deleted
+    // items somewhere below them show so.
+    void MarkDeletedFolders();
     FoundItem* GetLostFoldersItem();
     FoundItem* GetLostFilesItem();
     void Clear();

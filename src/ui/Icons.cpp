@@ -7,7 +7,16 @@
 #include "filesystem/ItemPresentation.h"
 #include "ui/UiIds.h"
 
+// The resources are linked in from a static library: they must be registered by hand.
+static void RegisterUiResources() { Q_INIT_RESOURCE(ui); }
+
 namespace vm::ui {
+
+void LoadResources() {
+    static const bool once = (RegisterUiResources(), true);
+    (void)once;
+}
+
 namespace {
 
 QIcon TwoSizes(const QString& name) {

@@ -6,6 +6,9 @@
 
 namespace vm::ui {
 
+// Registers the program's bundled icons, help pages and media (once; before any window is made).
+void LoadResources();
+
 // The icon of a command of the menus and the tool bar; a null icon for a command without one.
 QIcon CommandIcon(int commandId);
 // An entry of the drive tree's image list (12 computer, 13 recycle bin, 14 physical, 15 logical,

@@ -1,5 +1,7 @@
 #include "UiTestSupport.h"
 
+#include "ui/Icons.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -100,6 +102,7 @@ int RunUiTest(int argc, char** argv, QObject* test) {
     qputenv("TMPDIR", (home.path() + "/tmp").toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    LoadResources();
     QApplication::setFont(QFont("DejaVu Sans", 9));
     return QTest::qExec(test, argc, argv);
 }

@@ -262,6 +262,7 @@ bool CRecovery::HasTempFiles() const { return !TempFiles.empty(); }
 int CRecovery::RecoverItem(FoundItem* item, const std::string* destination) {
     RecoveryResult result = RR_FAILED;
     TargetCreated = false;
+    TargetWritten = TargetZeroFilled = 0;
     try {
         result = RecoverOne(item, destination);
     } catch (...) {
@@ -270,7 +271,8 @@ int CRecovery::RecoverItem(FoundItem* item, const std::string* destination) {
     ++Results[result];
     if (item && !item->Is(FI_FOLDER)) {
         std::lock_guard<std::mutex> g(PathLock);
-        Ended.push_back({item, TargetCreated ? TargetPath : std::string(), result});
+        Ended.push_back({item, TargetCreated ? TargetPath : std::string(), result, TargetCreated ? TargetWritten : 0,
+                         TargetCreated ? TargetZeroFilled : 0});
     }
     return result == RR_DONE ? 1 : 0;
 }
@@ -428,7 +430,9 @@ RecoveryResult CRecovery::FileRecovery(CTargetFolder& folder, std::string& name)
 RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& name, CopyEnd end,
                                      std::uint64_t written) {
     const std::string path = folder.Path() + name;
+    TargetWritten = written;
     if (written == 0 || end == CopyEnd::NothingRead) {
+        TotalWritten -= written;  // the file is removed: its bytes were not recovered
         if (end == CopyEnd::NothingRead)
             Log().Error("FileRecovery: nothing of '%s' could be read", path);
         else if (end == CopyEnd::WriteFailed)
@@ -443,7 +447,10 @@ RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& n
     const std::uint64_t size = TargetItem->Size;
     switch (end) {
         case CopyEnd::Complete:
-            return RR_DONE;
+            if (TargetZeroFilled == 0) return RR_DONE;
+            Log().Error("FileRecovery: '%s' is partial: %I64d of its %I64d bytes could not be read and are zeros",
+                        path, TargetZeroFilled, written);
+            return RR_INCOMPLETE;
         case CopyEnd::Stopped:
             Log().Error("FileRecovery: recovery of '%s' was stopped after %I64d of %I64d bytes; the partial file is kept",
                         path, written, size);
@@ -469,9 +476,11 @@ std::uint32_t CRecovery::ReadChunk(std::uint64_t pos, std::uint32_t want) {
         done = skipTo;
         std::uint32_t n = 0;
         if (done < want) n = std::min(Volume->ReadItem(item, buffer + done, pos + done, want - done), want - done);
-        if (n > 0 || done == want)
+        if (n > 0 || done == want) {
             Log().Error("FileRecovery: bytes %I64d to %I64d of '%s' could not be read and are filled with zeros",
                         pos + zeroFrom, pos + done - 1, CurrentTargetPath());
+            TargetZeroFilled += done - zeroFrom;
+        }
         if (n > 0) {
             done += n;
             readBytes += n;

@@ -166,6 +166,11 @@ public:
         return !ended.empty();
     }
     const std::string& FilePath() const { return Path; }
+    // Removes the report of a run that recovered nothing.
+    void Discard() {
+        Finish();
+        ::unlink(Path.c_str());
+    }
     // Lines the report file did not take (a full destination), and why.
     const std::vector<std::string>& LinesNotWritten() const { return Unwritten; }
     // Makes the report durable (a file system may tell only now that it is full); its error, 0
@@ -238,17 +243,21 @@ int RunRecover(const CommonOptions& common, const TargetOptions& target, const R
     std::string message;
     if (CheckDestination(destination, true, volume, &message) != 1)
         return Fail(message.empty() ? "the destination '" + destination + "' cannot be used" : message);
+    // Made before the analysis, so that a destination that takes no file is refused at once.
+    CReport report(*volume, job);
+    if (!report.Create(destination, error)) return Fail(error);
     session.Run(*volume, o.Sectors ? Phase::Full : Phase::FileSystem, true);
     const auto selection = Select(*volume, o);
-    if (selection.empty()) return Fail("nothing on the drive matches what was asked for");
+    if (selection.empty()) {
+        report.Discard();
+        return Fail("nothing on the drive matches what was asked for");
+    }
     RecoverySettings settings;
     settings.RecoveryFolder = destination;
     job.SetSettings(&settings);
     typeSizes.LoadFrom(AppCatalogue());
     job.SetTypeSizes(&typeSizes);
     job.SetRunFlag(&session.Computer().Progress().RecoveryRunning);
-    CReport report(*volume, job);
-    if (!report.Create(destination, error)) return Fail(error);
     g_RunFlag = &session.Computer().Progress().RecoveryRunning;
     std::signal(SIGINT, StopOnSignal);
     std::signal(SIGTERM, StopOnSignal);

@@ -130,6 +130,8 @@ private:
     CopyEnd RecoveryCycle(int fd, std::uint64_t& written);
     // Fills Buffer with `want` bytes of the item from `pos`; returns how many could be read.
     std::uint32_t ReadChunk(std::uint64_t pos, std::uint32_t want);
+    // Logs and counts `bytes` of the target from item offset `first` as zeros.
+    void NoteZeroFilled(std::uint64_t first, std::uint64_t bytes);
     bool Running() const { return RunFlag->load() != 0; }
     void SetTargetPath(const std::string& path);
     void OpenLastTarget();

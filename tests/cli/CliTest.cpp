@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -500,4 +501,24 @@ TEST(Cli, NamesFromTheDriveCannotForgeOutput) {
         EXPECT_EQ(row.size(), 7u);
         EXPECT_EQ(row.at(0), "recovered");
     }
+}
+
+// A file below folders whose path is longer than PATH_MAX gets its true size and SHA-256 in the
+// report. The image is made with mkfs.fat and mtools.
+TEST(Cli, ReportOfAFileBelowAPathLongerThanPathMax) {
+    vmtest::TempDir dir;
+    const std::string image = dir.File("deep.img");
+    std::string script = "mkfs.fat -C '" + image + "' 1440 && p= && for i in $(seq 1 22); do "
+                         "p=\"$p/$(printf %0200d $i)\" && mmd -i '" + image + "' \"::$p\" || exit 1; done && "
+                         "printf hello > '" + dir.File("deep.txt") + "' && mcopy -i '" + image + "' '" +
+                         dir.File("deep.txt") + "' \"::$p/deep.txt\"";
+    if (vmtest::RunCommand("(" + script + ") >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mkfs.fat and mtools";
+    int rc = -1;
+    Cli("recover '" + image + "' --to '" + dir.File("out") + "'", &rc);
+    EXPECT_EQ(rc, 0);
+    const auto rows = ReportRows(dir.File("out/vellumark-report.tsv"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_GT(rows[0][5].size(), std::size_t(PATH_MAX));
+    EXPECT_EQ(rows[0][1], "5");
+    EXPECT_EQ(rows[0][3], "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824");  // sha256 of "hello"
 }

@@ -32,7 +32,7 @@ const CLI::Validator kBlockSize(
     [](const std::string& text) -> std::string {
         const std::string digits = kWholeNumber(std::string(text));
         if (!digits.empty()) return digits;
-        const unsigned long long n = std::stoull(text);
+        const unsigned long long n = text.size() > 9 ? 0 : std::stoull(text);
         if (n == 0 || n % 512 || n > (256ull << 20)) return "'" + text + "' is not a multiple of 512 from 512 to 268435456";
         return {};
     },

@@ -274,6 +274,7 @@ TEST(Cli, BadArgumentsAreRefusedWithTheirName) {
         {"scan --block-size 0 " + demo, "--block-size"},
         {"scan --block-size 511 " + demo, "--block-size"},
         {"scan --block-size 513 " + demo, "--block-size"},
+        {"scan --block-size 99999999999999999999 " + demo, "--block-size"},
         {"info --start -512 " + demo, "--start"},
         {"info --start 0 --size -1 " + demo, "--size"},
         {"sig new --compare-bytes -1 -o x --description x " + demo + " " + demo, "--compare-bytes"},

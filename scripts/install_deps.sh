@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev libcli11-dev nlohmann-json3-dev libssl-dev zlib1g-dev libbz2-dev
   dosfstools mtools ntfs-3g sleuthkit fdisk gdisk fuse3 python3 util-linux gcc libc6-dev bc
-  zip p7zip-full sox libsox-fmt-base
+  zip p7zip-full sox libsox-fmt-base ncompress
   libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
   qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core xvfb xauth xdotool imagemagick
 )

@@ -53,6 +53,7 @@ struct RecoverOptions {
 struct ImageOptions {
     std::string Out;
     bool ContinueOnErrors = false;
+    bool Force = false;  // replace an existing OUT
 };
 
 int RunInfo(const CommonOptions& common, const TargetOptions& target);
@@ -75,14 +76,15 @@ struct NewSignatureOptions {
     std::string Prefix;
     std::optional<std::size_t> CompareBytes;  // default: the samples' common prefix
     std::string Output;       // the .filesig file
+    bool Force = false;       // replace an existing one
 };
 
 // The interface language of the run: the named one, else the stored settings' choice.
 void SelectLanguage(const std::string& name);
 int RunSigNew(const NewSignatureOptions& options);
 int RunSigImport(const std::string& path);
-int RunSigExport(std::int32_t typeId, const std::string& path);
+int RunSigExport(std::int32_t typeId, const std::string& path, bool force);
 int RunSigMailto(std::int32_t typeId);
-int RunLangExport(const std::string& path);
+int RunLangExport(const std::string& path, bool force);
 
 }  // namespace vm::cli

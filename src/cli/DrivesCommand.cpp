@@ -5,6 +5,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Session.h"
+#include "recovery/TargetNames.h"
 
 namespace vm::cli {
 namespace {
@@ -43,7 +44,7 @@ int RunDrives(const CommonOptions& common) {
             list.push_back(j);
             continue;
         }
-        std::printf("%*s%-16s %-14s %14llu  %-9s %s\n", 2 * level, "", v->GetDisplayName().c_str(),
+        std::printf("%*s%-16s %-14s %14llu  %-9s %s\n", 2 * level, "", PrintableName(v->GetDisplayName()).c_str(),
                     VolumeKindName(v->VolumeKind), (unsigned long long)v->TotalBytes, StateText(v->State),
                     v->GetFileSystemName().c_str());
     }

@@ -67,7 +67,13 @@ bool ParseLocalDate(const std::string& text, bool endOfDay, std::uint64_t& fileT
         error = "'" + text + "' is not a date (YYYY-MM-DD or YYYY-MM-DD HH:MM:SS)";
         return false;
     }
-    fileTime = UnixToFileTime(std::int64_t(t) * 1000000000);
+    // In whole seconds: nanoseconds since 1970 would overflow outside 1677 to 2262.
+    constexpr std::int64_t kSecondsBefore1970 = std::int64_t(kFileTimeUnixEpoch / 10000000);
+    if (std::int64_t(t) < -kSecondsBefore1970) {
+        error = "'" + text + "' lies before 1601, the first date a drive can record";
+        return false;
+    }
+    fileTime = std::uint64_t(std::int64_t(t) + kSecondsBefore1970) * 10000000;
     if (endOfDay) fileTime += (dateOnly ? 24ULL * 3600 : 1ULL) * 10000000 - 1;
     return true;
 }

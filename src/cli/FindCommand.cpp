@@ -12,6 +12,7 @@
 #include "filesystem/FindInFound.h"
 #include "platform/FileTime.h"
 #include "signatures/AppCatalogue.h"
+#include "recovery/TargetNames.h"
 
 namespace vm::cli {
 namespace {
@@ -67,12 +68,12 @@ std::string TypeName(FoundItem item) {
 std::string ResultLine(const FindResult& r) {
     const FoundItem& item = *r.Item;
     const std::string modified = FileTimeToLocalText(item.WriteTime);
-    std::string line = item.NameOrEmpty();
+    std::string line = PrintableName(item.NameOrEmpty());
     line += '\t';
     line += item.Is(FI_FOLDER) ? "-" : item.SizeKnown() ? std::to_string(item.Size) : "unknown";
     line += '\t' + TypeName(item);
     line += '\t' + (modified.empty() ? std::string("-") : modified);
-    line += '\t' + r.Folder;
+    line += '\t' + PrintableName(r.Folder);
     return line;
 }
 

@@ -1,4 +1,5 @@
 // vellumark-cli image: a drive copied once into an image file, to work from the copy.
+#include <cerrno>
 #include <cstdio>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@ int RunImage(const CommonOptions&, const TargetOptions& target, const ImageOptio
     job.pVolume = volume;
     job.FileName = o.Out;
     job.ContinuePastErrors = o.ContinueOnErrors;
+    job.ReplaceExisting = o.Force;
     if (!CreateImage(job)) return Fail("the image could not be started");
     const bool terminal = ::isatty(STDERR_FILENO);
     while (!job.Finished()) {
@@ -46,6 +48,8 @@ int RunImage(const CommonOptions&, const TargetOptions& target, const ImageOptio
                         "; the image ends there (use --continue-on-errors to go on past unreadable blocks)");
         case IMG_WRITE_FAILED: return Fail("the image file could not be written (disk full?)");
         case IMG_CREATE_FAILED:
+            if (job.CreateError == EEXIST)
+                return Fail("'" + o.Out + "' exists; it is not replaced (use --force to replace it)");
             return Fail("the image file '" + o.Out + "' could not be created (it must not lie on the drive itself)");
         case IMG_OPEN_FAILED: return Fail("the drive could not be opened");
         default: return Fail("the image was stopped");

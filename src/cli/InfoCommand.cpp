@@ -5,6 +5,7 @@
 
 #include "cli/Target.h"
 #include "platform/TextConvert.h"
+#include "recovery/TargetNames.h"
 
 namespace vm::cli {
 namespace {
@@ -50,7 +51,7 @@ void PrintHuman(const nlohmann::ordered_json& j) {
     };
     for (const auto& [key, title] : rows) {
         const auto& value = j[key];
-        std::string text = value.is_string() ? value.get<std::string>() : value.dump();
+        std::string text = value.is_string() ? PrintableName(value.get<std::string>()) : value.dump();
         std::printf("%-20s %s\n", (std::string(title) + ":").c_str(), text.c_str());
     }
 }

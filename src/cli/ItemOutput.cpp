@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/FileTime.h"
+#include "recovery/TargetNames.h"
 
 namespace vm::cli {
 
@@ -54,7 +55,7 @@ std::string ItemLine(const CVolume& volume, const FoundItem& item) {
     line += '\t' + orDash(FileTimeToLocalText(item.WriteTime));
     line += '\t' + orDash(FileTimeToLocalText(item.AccessTime));
     line += '\t' + std::to_string(item.SignedId());
-    line += '\t' + ItemPath(volume, item);
+    line += '\t' + PrintableName(ItemPath(volume, item));
     return line;
 }
 

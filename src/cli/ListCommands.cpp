@@ -1,4 +1,5 @@
 // vellumark-cli list and cat: the files a drive's file system still describes, and one file's bytes.
+#include <charconv>
 #include <cstdio>
 #include <unistd.h>
 #include <vector>
@@ -6,6 +7,7 @@
 #include "cli/CommandOptions.h"
 #include "cli/ItemOutput.h"
 #include "cli/Session.h"
+#include "platform/ByteOrder.h"
 
 namespace vm::cli {
 namespace {
@@ -24,8 +26,10 @@ const FoundItem* FindItem(const CVolume& volume, const std::string& pathOrId, st
     std::vector<const FoundItem*> matches;
     for (const FoundItem* item : items)
         if (ItemPath(volume, *item) == wanted) matches.push_back(item);
-    if (matches.empty() && !pathOrId.empty() && pathOrId.find_first_not_of("-0123456789") == std::string::npos) {
-        const long long id = std::stoll(pathOrId);
+    long long id = 0;
+    const char* end = pathOrId.data() + pathOrId.size();
+    const auto parsed = std::from_chars(pathOrId.data(), end, id);
+    if (matches.empty() && !pathOrId.empty() && parsed.ec == std::errc() && parsed.ptr == end) {
         for (const FoundItem* item : items)
             if (item->SignedId() == id && !item->Is(FI_FOLDER)) matches.push_back(item);
     }
@@ -52,6 +56,35 @@ bool WriteAll(const std::uint8_t* data, std::size_t size) {
     return true;
 }
 
+// The bytes the file system's boot sector says it spans; 0 when it does not say.
+std::uint64_t FileSystemBytes(const CVolume& volume) {
+    const std::uint8_t* boot = volume.BootSector;
+    const std::uint32_t code = volume.pFileSystem ? volume.pFileSystem->TypeCode : 0;
+    if (code == FS_NTFS) return Le64(boot + 0x28) < (1ull << 48) ? Le64(boot + 0x28) * volume.BytesPerSector : 0;
+    if (!IsFatTypeCode(code)) return 0;
+    const std::uint64_t sectors = Le16(boot + 19) ? Le16(boot + 19) : Le32(boot + 32);
+    return sectors * volume.BytesPerSector;
+}
+
+// Why a drive that lists nothing has nothing to list; empty when its file system is simply empty.
+std::string WhyNothingListed(CSession& session, CVolume& volume, const std::string& path) {
+    const std::uint32_t code = volume.pFileSystem ? volume.pFileSystem->TypeCode : 0;
+    if (code == 0) {
+        for (const auto& v : session.Computer().Volumes.Snapshot())
+            if (v->GetParent() == &volume)
+                return "no file system was found on '" + path +
+                       "': it is a partitioned disk (see its partitions with 'vellumark-cli lost', then list one "
+                       "with --start BYTES)";
+        return "no file system was found on '" + path + "' (try 'vellumark-cli lost' or 'scan')";
+    }
+    const std::uint64_t claimed = FileSystemBytes(volume);
+    if (claimed > volume.TotalBytes)
+        return "the " + volume.GetFileSystemName() + " file system of '" + path + "' spans " +
+               std::to_string(claimed) + " bytes, but the drive holds only " + std::to_string(volume.TotalBytes) +
+               ", and nothing of it could be listed (an image cut short?)";
+    return {};
+}
+
 }  // namespace
 
 int RunList(const CommonOptions& common, const TargetOptions& target, const FilterOptions& options) {
@@ -63,8 +96,11 @@ int RunList(const CommonOptions& common, const TargetOptions& target, const Filt
     if (!volume) return Fail(error);
     session.Run(*volume, Phase::FileSystem, true);
     if (filter.DeletedOnly) MarkDeletedFolders(*volume);
+    const auto items = ListedItems(*volume);
+    if (items.empty())
+        if (const std::string why = WhyNothingListed(session, *volume, target.Path); !why.empty()) return Fail(why);
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    for (const FoundItem* item : ListedItems(*volume)) {
+    for (const FoundItem* item : items) {
         if (filter.Rejects(*item)) continue;
         if (common.Json)
             list.push_back(ItemJson(*volume, *item));
@@ -88,10 +124,13 @@ int RunCat(const CommonOptions&, const TargetOptions& target, const std::string&
     const std::uint64_t size = item->SizeKnown() ? item->Size : 0;
     for (std::uint64_t done = 0; done < size;) {
         const std::uint32_t want = std::uint32_t(std::min<std::uint64_t>(kChunk, size - done));
-        const std::uint32_t got = volume->ReadItem(*item, buffer.data(), done, want);
-        if (got == 0) return Fail("cannot read '" + pathOrId + "' at byte " + std::to_string(done));
-        if (!WriteAll(buffer.data(), std::min(got, want))) return Fail("cannot write to standard output");
-        done += std::min(got, want);
+        const std::uint32_t got = std::min(volume->ReadItem(*item, buffer.data(), done, want), want);
+        if (!WriteAll(buffer.data(), got)) return Fail("cannot write to standard output");
+        done += got;
+        // What cannot be read is never written as zeros: the output ends before it.
+        if (got < want)
+            return Fail("cannot read '" + pathOrId + "' from byte " + std::to_string(done) + " of " +
+                        std::to_string(size) + "; the output ends there");
     }
     return 0;
 }

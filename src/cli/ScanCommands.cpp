@@ -7,6 +7,7 @@
 #include "cli/ItemOutput.h"
 #include "cli/Session.h"
 #include "signatures/AppCatalogue.h"
+#include "recovery/TargetNames.h"
 
 namespace vm::cli {
 namespace {
@@ -40,7 +41,7 @@ void PrintFoundVolumes(CSession& session, const CVolume& on, nlohmann::ordered_j
             continue;
         }
         std::printf("volume\t%llu\t%s\t%llu\t%s\n", (unsigned long long)v->StartOffset, v->GetFileSystemName().c_str(),
-                    (unsigned long long)v->TotalBytes, v->GetDisplayName().c_str());
+                    (unsigned long long)v->TotalBytes, PrintableName(v->GetDisplayName()).c_str());
     }
 }
 
@@ -66,7 +67,8 @@ int RunScan(const CommonOptions& common, const TargetOptions& target, const Scan
             files.push_back(j);
         } else {
             std::printf("file\t%llu\t%s\t%s\t%s\n", (unsigned long long)item->DataOffset, TypeText(item->FileType).c_str(),
-                        item->SizeKnown() ? std::to_string(item->Size).c_str() : "unknown", item->NameOrEmpty());
+                        item->SizeKnown() ? std::to_string(item->Size).c_str() : "unknown",
+                        PrintableName(item->NameOrEmpty()).c_str());
         }
     }
     PrintFoundVolumes(session, *volume, common.Json ? &volumes : nullptr);
@@ -106,9 +108,9 @@ int RunTypes(const CommonOptions& common) {
             j["checked"] = type->Checked != 0;
             list.push_back(j);
         } else {
-            std::printf("%d\t%s\t%s\t%s\t%s\n", type->TypeId, groupTitle.c_str(),
-                        (type->Description.empty() ? type->Title : type->Description).c_str(),
-                        type->Extensions.c_str(), type->Checked ? "checked" : "-");
+            std::printf("%d\t%s\t%s\t%s\t%s\n", type->TypeId, PrintableName(groupTitle).c_str(),
+                        PrintableName(type->Description.empty() ? type->Title : type->Description).c_str(),
+                        PrintableName(type->Extensions).c_str(), type->Checked ? "checked" : "-");
         }
     }
     if (common.Json) std::printf("%s\n", list.dump(2).c_str());

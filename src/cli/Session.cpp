@@ -78,21 +78,13 @@ CVolume* CSession::Open(const TargetOptions& target, std::string& error) {
         return nullptr;
     }
     if (!target.Start && !target.Size) return volume.get();
-    const std::uint64_t whole = volume->TotalBytes;
-    const std::uint64_t start = target.Start.value_or(0);
-    if (start % kSectorSize || (target.Size && *target.Size % kSectorSize)) {
-        error = "--start and --size must be multiples of 512 bytes";
-        return nullptr;
-    }
-    if (start >= whole) {
-        error = "--start lies at or beyond the end of '" + target.Path + "' (" + std::to_string(whole) + " bytes)";
-        return nullptr;
-    }
+    std::uint64_t start = 0, size = 0;
+    if (!RangeOfTarget(target, volume->TotalBytes, start, size, error)) return nullptr;
     auto range = std::make_shared<CVolume>(VK_VIRTUAL);
     range->Context = Drives->Context();
     range->AttachTo(volume.get());
     range->StartOffset = volume->StartOffset + start;
-    range->TotalBytes = std::min(target.Size.value_or(whole - start), whole - start);
+    range->TotalBytes = size;
     range->TotalSectors = range->TotalBytes / kSectorSize;
     range->RootItem.Id = std::uint32_t(Drives->NextId());
     range->RootItem.ParentId = volume->RootItem.Id;

@@ -1,6 +1,7 @@
 // vellumark-cli sig new / import / export / mailto, lang export, and the run's language.
 #include <cstdio>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include "app/Languages.h"
 #include "app/Notify.h"
@@ -37,6 +38,18 @@ const FileTypeDescriptor* FindGroupByTitle(const FileTypeCatalogue& catalogue, c
     for (const auto& g : catalogue.Groups())
         if (strcasecmp(g->Title.c_str(), title.c_str()) == 0) return g.get();
     return nullptr;
+}
+
+// Files the commands write never replace one that is there unless the user said so, and are
+// never anything but plain files (a FIFO would block the write for ever).
+bool MayWrite(const std::string& path, bool force, std::string& error) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return true;
+    if (!S_ISREG(st.st_mode))
+        error = "'" + path + "' is not a plain file; nothing is written there";
+    else if (!force)
+        error = "'" + path + "' exists; it is not replaced (use --force to replace it)";
+    return error.empty();
 }
 
 }  // namespace
@@ -82,6 +95,8 @@ int RunSigNew(const NewSignatureOptions& o) {
     FileTypeDescriptor type;
     if (const std::string refusal = BuildNewType(*catalogue, details, {variant}, type); !refusal.empty())
         return Fail(refusal);
+    std::string error;
+    if (!MayWrite(o.Output, o.Force, error)) return Fail(error);
     if (!WriteToFile(type, o.Output)) return Fail("Error write a file!");
     std::printf("type %d: %zu bytes compared, written to %s\n", type.TypeId, variant.CompareCount,
                 o.Output.c_str());
@@ -97,10 +112,12 @@ int RunSigImport(const std::string& path) {
     return imported ? 0 : 1;
 }
 
-int RunSigExport(std::int32_t typeId, const std::string& path) {
+int RunSigExport(std::int32_t typeId, const std::string& path, bool force) {
     const auto catalogue = StoredCatalogue();
     const FileTypeDescriptor* type = catalogue->FindDescriptor(typeId);
     if (!type) return Fail("no file type " + std::to_string(typeId));
+    std::string error;
+    if (!MayWrite(path, force, error)) return Fail(error);
     if (!WriteToFile(*type, path)) return Fail("Error write a file!");
     return 0;
 }
@@ -115,7 +132,9 @@ int RunSigMailto(std::int32_t typeId) {
     return 0;
 }
 
-int RunLangExport(const std::string& path) {
+int RunLangExport(const std::string& path, bool force) {
+    std::string error;
+    if (!MayWrite(path, force, error)) return Fail(error);
     if (!AppLanguages().ExportStringTable(path))
         return Fail("string table not exported to " + path + " (see the log with -v)");
     return 0;

@@ -44,6 +44,26 @@ std::unique_ptr<CVolume> MakeVolume(const std::string& path, const struct stat& 
 
 }  // namespace
 
+bool RangeOfTarget(const TargetOptions& o, std::uint64_t whole, std::uint64_t& start, std::uint64_t& size,
+                   std::string& error) {
+    start = o.Start.value_or(0);
+    if (start % kSectorSize || (o.Size && *o.Size % kSectorSize)) {
+        error = "--start and --size must be multiples of 512 bytes";
+        return false;
+    }
+    const std::string total = " (" + std::to_string(whole) + " bytes)";
+    if (start >= whole) {
+        error = "--start lies at or beyond the end of '" + o.Path + "'" + total;
+        return false;
+    }
+    size = o.Size.value_or(whole - start);
+    if (size == 0 || size > whole - start) {
+        error = "--start and --size ask for bytes beyond the end of '" + o.Path + "'" + total;
+        return false;
+    }
+    return true;
+}
+
 std::optional<OpenedTarget> OpenTarget(const TargetOptions& o, std::string& error) {
     struct stat st {};
     if (::stat(o.Path.c_str(), &st) != 0) {
@@ -52,6 +72,10 @@ std::optional<OpenedTarget> OpenTarget(const TargetOptions& o, std::string& erro
     }
     if (S_ISDIR(st.st_mode)) {
         error = OpenErrorText(o.Path, EISDIR);
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        error = "'" + o.Path + "' is neither a drive nor an image file (only files and block devices are read)";
         return std::nullopt;
     }
     int err = 0;
@@ -66,17 +90,8 @@ std::optional<OpenedTarget> OpenTarget(const TargetOptions& o, std::string& erro
     if (o.Start || o.Size) {
         t.Parent = std::move(t.Volume);
         if (t.Parent->VolumeKind == VK_IMAGE) t.Parent->ParseBootSector();
-        const std::uint64_t whole = t.Parent->TotalBytes;
-        const std::uint64_t start = o.Start.value_or(0);
-        if (start % kSectorSize || (o.Size && *o.Size % kSectorSize)) {
-            error = "--start and --size must be multiples of 512 bytes";
-            return std::nullopt;
-        }
-        if (start >= whole) {
-            error = "--start lies at or beyond the end of '" + o.Path + "' (" + std::to_string(whole) + " bytes)";
-            return std::nullopt;
-        }
-        const std::uint64_t size = std::min(o.Size.value_or(whole - start), whole - start);
+        std::uint64_t start = 0, size = 0;
+        if (!RangeOfTarget(o, t.Parent->TotalBytes, start, size, error)) return std::nullopt;
         t.Volume = std::make_unique<CVolume>(VK_VIRTUAL);
         t.Volume->AttachTo(t.Parent.get());
         t.Volume->StartOffset = start;

@@ -1,6 +1,7 @@
 #include <CLI/CLI.hpp>
 #include <clocale>
 #include <cstdio>
+#include <exception>
 
 #include "app/Log.h"
 #include "app/LogSettings.h"
@@ -19,17 +20,50 @@ int Fail(const std::string& message) {
 
 namespace {
 
+// Unsigned options take decimal digits only: a minus sign would otherwise wrap to a huge value.
+const CLI::Validator kWholeNumber(
+    [](const std::string& text) -> std::string {
+        if (!text.empty() && text.size() <= 20 && text.find_first_not_of("0123456789") == std::string::npos) return {};
+        return "'" + text + "' is not a whole number of 0 or more";
+    },
+    "N");
+
+const CLI::Validator kBlockSize(
+    [](const std::string& text) -> std::string {
+        const std::string digits = kWholeNumber(std::string(text));
+        if (!digits.empty()) return digits;
+        const unsigned long long n = text.size() > 9 ? 0 : std::stoull(text);
+        if (n == 0 || n % 512 || n > (256ull << 20)) return "'" + text + "' is not a multiple of 512 from 512 to 268435456";
+        return {};
+    },
+    "BYTES");
+
 void AddTargetOptions(CLI::App* cmd, TargetOptions& target) {
     cmd->add_option("TARGET", target.Path, "drive image file, disk (/dev/sdX) or partition (/dev/sdX1)")->required();
-    cmd->add_option("--start", target.Start, "treat the byte range from this offset as the drive (a virtual drive)");
-    cmd->add_option("--size", target.Size, "size in bytes of that range");
+    cmd->add_option("--start", target.Start, "treat the byte range from this offset as the drive (a virtual drive)")
+        ->check(kWholeNumber);
+    cmd->add_option("--size", target.Size, "size in bytes of that range")->check(kWholeNumber);
 }
+
+int RunCommand(int argc, char** argv);
 
 }  // namespace
 }  // namespace vm::cli
 
 int main(int argc, char** argv) {
-    using namespace vm::cli;
+    try {
+        return vm::cli::RunCommand(argc, argv);
+    } catch (const std::exception& e) {
+        return vm::cli::Fail(std::string("unexpected error: ") + e.what());
+    } catch (...) {
+        return vm::cli::Fail("unexpected error");
+    }
+}
+
+namespace vm::cli {
+namespace {
+
+int RunCommand(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     CLI::App app{"vellumark-cli: data recovery from FAT and NTFS drives and drive images.\n"
                  "Drives are only ever read, never written."};
@@ -67,7 +101,8 @@ int main(int argc, char** argv) {
     scanCmd->add_flag("--sectors-only", scan.SectorsOnly, "skip the file-system analysis");
     scanCmd->add_option("--types", scan.Types, "comma-separated file types or groups to look for (see 'types')");
     scanCmd->add_option("--threads", scan.Threads, "search threads (1 to 64)")->check(CLI::Range(1, 64));
-    scanCmd->add_option("--block-size", scan.BlockSize, "bytes read at once (a multiple of 512, at least a cluster)");
+    scanCmd->add_option("--block-size", scan.BlockSize, "bytes read at once (a multiple of 512, at least a cluster)")
+        ->check(kBlockSize);
     AddFilterOptions(scanCmd, scan.Filter, false);
     json(scanCmd);
 
@@ -93,6 +128,7 @@ int main(int argc, char** argv) {
     imageCmd->add_option("OUT", image.Out, "the image file to write (not on the drive itself)")->required();
     imageCmd->add_flag("--continue-on-errors", image.ContinueOnErrors,
                        "go on past unreadable blocks, writing zeros in their place (listed in the log)");
+    imageCmd->add_flag("--force", image.Force, "replace OUT if it exists");
 
     FindOptions find;
     CLI::App* findCmd = app.add_subcommand("find", "find files on the drive by name, date, size and deleted state");
@@ -112,8 +148,10 @@ int main(int argc, char** argv) {
     sigNew->add_option("--description", newSig.Description, "the type's description")->required();
     sigNew->add_option("--extensions", newSig.Extensions, "extensions without dots, EXT[;EXT]");
     sigNew->add_option("--prefix", newSig.Prefix, "name prefix of recovered lost files");
-    sigNew->add_option("--compare-bytes", newSig.CompareBytes, "bytes compared from the start (default: all the samples share)");
+    sigNew->add_option("--compare-bytes", newSig.CompareBytes, "bytes compared from the start (default: all the samples share)")
+        ->check(kWholeNumber);
     sigNew->add_option("-o", newSig.Output, "the signature file to write")->required();
+    sigNew->add_flag("--force", newSig.Force, "replace the signature file if it exists");
     std::string sigFile;
     std::int32_t sigId = 0;
     CLI::App* sigImport = sig->add_subcommand("import", "add a signature file's type to the stored file types");
@@ -121,6 +159,8 @@ int main(int argc, char** argv) {
     CLI::App* sigExport = sig->add_subcommand("export", "write a stored file type as a signature file");
     sigExport->add_option("ID", sigId, "type identifier")->required();
     sigExport->add_option("FILE", sigFile, "the .filesig file to write")->required();
+    bool sigForce = false;
+    sigExport->add_flag("--force", sigForce, "replace FILE if it exists");
     CLI::App* sigMailto = sig->add_subcommand("mailto", "print the mail URL that submits a file type's signature");
     sigMailto->add_option("ID", sigId, "type identifier")->required();
 
@@ -129,6 +169,8 @@ int main(int argc, char** argv) {
     std::string langFile;
     CLI::App* langExport = lang->add_subcommand("export", "write the built-in texts as a language file to translate");
     langExport->add_option("FILE", langFile, "the .lng file (a translated file is never overwritten)")->required();
+    bool langForce = false;
+    langExport->add_flag("--force", langForce, "replace FILE if it exists (never a translated one)");
 
     CLI11_PARSE(app, argc, argv);
     vm::AppSettings().Load();
@@ -139,9 +181,9 @@ int main(int argc, char** argv) {
     SelectLanguage(language);
     if (sigNew->parsed()) return RunSigNew(newSig);
     if (sigImport->parsed()) return RunSigImport(sigFile);
-    if (sigExport->parsed()) return RunSigExport(sigId, sigFile);
+    if (sigExport->parsed()) return RunSigExport(sigId, sigFile, sigForce);
     if (sigMailto->parsed()) return RunSigMailto(sigId);
-    if (langExport->parsed()) return RunLangExport(langFile);
+    if (langExport->parsed()) return RunLangExport(langFile, langForce);
     if (info->parsed()) return RunInfo(common, target);
     if (drives->parsed()) return RunDrives(common);
     if (list->parsed()) return RunList(common, target, listFilter);
@@ -158,3 +200,6 @@ int main(int argc, char** argv) {
     if (findCmd->parsed()) return RunFind(common, target, find);
     return 0;
 }
+
+}  // namespace
+}  // namespace vm::cli

@@ -325,16 +325,15 @@ std::uint32_t CFileSystem_FAT::ReadExtents(const std::vector<Extent>& extents, v
             got = pVolume->ReadSectors(tail.data(), x.Sector, x.Count);
             std::memcpy(out + done, tail.data(), std::size_t(length - done));
         }
-        if (got == 0) {
-            Log().Error("CFileSystem_FAT.FileRead: Can't read sector at: %I64d", x.Sector);
-            return 0;
-        }
+        if (got == 0) Log().Error("CFileSystem_FAT.FileRead: Can't read sector at: %I64d", x.Sector);
         delivered += got;
+        if (got < bytes) break;  // the bytes after a fault are not the file's: the count ends here
         done += bytes;
     }
-    if (done < length) std::memset(out + done, 0, std::size_t(length - done));  // past the chain's end
-    if (delivered == 0) return 0;
-    return length % 512 ? length : std::uint32_t(std::min<std::uint64_t>(delivered, length));
+    // The answer counts only bytes read from the drive, from the buffer's start: zeros for what
+    // could not be read, or for what lies past the chain's end, are never reported as data.
+    if (delivered < length) std::memset(out + delivered, 0, std::size_t(length - delivered));
+    return std::uint32_t(std::min<std::uint64_t>(delivered, length));
 }
 
 std::uint32_t CFileSystem_FAT::FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length) {

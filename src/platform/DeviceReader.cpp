@@ -19,7 +19,8 @@
 namespace vm {
 
 std::shared_ptr<CDeviceFile> CDeviceFile::Open(const std::string& path, int* error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Without O_NONBLOCK opening a FIFO would wait for a writer for ever; it is refused below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         if (error) *error = errno;
         return nullptr;
@@ -31,6 +32,7 @@ std::shared_ptr<CDeviceFile> CDeviceFile::Open(const std::string& path, int* err
         if (error) *error = e;
         return nullptr;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::shared_ptr<CDeviceFile> dev(new CDeviceFile());
     dev->Fd = fd;
     dev->BlockDevice = S_ISBLK(st.st_mode);

@@ -262,6 +262,7 @@ bool CRecovery::HasTempFiles() const { return !TempFiles.empty(); }
 int CRecovery::RecoverItem(FoundItem* item, const std::string* destination) {
     RecoveryResult result = RR_FAILED;
     TargetCreated = false;
+    TargetWritten = TargetZeroFilled = 0;
     try {
         result = RecoverOne(item, destination);
     } catch (...) {
@@ -270,7 +271,8 @@ int CRecovery::RecoverItem(FoundItem* item, const std::string* destination) {
     ++Results[result];
     if (item && !item->Is(FI_FOLDER)) {
         std::lock_guard<std::mutex> g(PathLock);
-        Ended.push_back({item, TargetCreated ? TargetPath : std::string(), result});
+        Ended.push_back({item, TargetCreated ? TargetPath : std::string(), result, TargetCreated ? TargetWritten : 0,
+                         TargetCreated ? TargetZeroFilled : 0});
     }
     return result == RR_DONE ? 1 : 0;
 }
@@ -428,7 +430,9 @@ RecoveryResult CRecovery::FileRecovery(CTargetFolder& folder, std::string& name)
 RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& name, CopyEnd end,
                                      std::uint64_t written) {
     const std::string path = folder.Path() + name;
+    TargetWritten = written;
     if (written == 0 || end == CopyEnd::NothingRead) {
+        TotalWritten -= written;  // the file is removed: its bytes were not recovered
         if (end == CopyEnd::NothingRead)
             Log().Error("FileRecovery: nothing of '%s' could be read", path);
         else if (end == CopyEnd::WriteFailed)
@@ -443,7 +447,10 @@ RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& n
     const std::uint64_t size = TargetItem->Size;
     switch (end) {
         case CopyEnd::Complete:
-            return RR_DONE;
+            if (TargetZeroFilled == 0) return RR_DONE;
+            Log().Error("FileRecovery: '%s' is partial: %I64d of its %I64d bytes could not be read and are zeros",
+                        path, TargetZeroFilled, written);
+            return RR_INCOMPLETE;
         case CopyEnd::Stopped:
             Log().Error("FileRecovery: recovery of '%s' was stopped after %I64d of %I64d bytes; the partial file is kept",
                         path, written, size);
@@ -460,25 +467,45 @@ std::uint32_t CRecovery::ReadChunk(std::uint64_t pos, std::uint32_t want) {
     std::uint32_t got = std::min(Volume->ReadItem(item, buffer, pos, want), want);
     if (got == want) return want;
     Log().Error(GetString(197), got, want);
-    // Past a read error the file is read on from the next 512-byte unit, so that one bad sector
-    // costs that sector only; what cannot be read is zeros and the rest keeps its place.
-    std::uint32_t done = got, readBytes = got, zeroFrom = got;
+    // Past a read error the file is read on sector by sector, so that one bad sector costs that
+    // sector only; what cannot be read is zeros and the rest keeps its place. Each sector is
+    // tried alone before the rest of the chunk: some file systems fail a read as a whole when
+    // any part of it cannot be read (the end of a cut image, say).
+    std::uint32_t done = got, readBytes = got, gapFrom = got;
+    bool inGap = false;
+    const auto zeros = [&](std::uint32_t end) {
+        if (!inGap) gapFrom = done;
+        inGap = true;
+        std::memset(buffer + done, 0, end - done);
+        done = end;
+    };
     while (done < want) {
-        const std::uint32_t skipTo = std::min<std::uint32_t>(want, (done / kSectorSize + 1) * kSectorSize);
-        std::memset(buffer + done, 0, skipTo - done);
-        done = skipTo;
-        std::uint32_t n = 0;
-        if (done < want) n = std::min(Volume->ReadItem(item, buffer + done, pos + done, want - done), want - done);
-        if (n > 0 || done == want)
-            Log().Error("FileRecovery: bytes %I64d to %I64d of '%s' could not be read and are filled with zeros",
-                        pos + zeroFrom, pos + done - 1, CurrentTargetPath());
-        if (n > 0) {
-            done += n;
-            readBytes += n;
-            zeroFrom = done;
+        if (done % kSectorSize) {  // a read ended inside this sector: the rest of it was not read
+            zeros(std::min<std::uint32_t>(want, (done / kSectorSize + 1) * kSectorSize));
+            continue;
         }
+        const std::uint32_t one = std::min(kSectorSize, want - done);
+        std::uint32_t n = std::min(Volume->ReadItem(item, buffer + done, pos + done, one), one);
+        if (n == one && done + one < want)
+            n += std::min(Volume->ReadItem(item, buffer + done + one, pos + done + one, want - done - one),
+                          want - done - one);
+        if (n == 0) {
+            zeros(done + one);
+            continue;
+        }
+        if (inGap) NoteZeroFilled(pos + gapFrom, done - gapFrom);
+        inGap = false;
+        done += n;
+        readBytes += n;
     }
+    if (inGap) NoteZeroFilled(pos + gapFrom, done - gapFrom);
     return readBytes;
+}
+
+void CRecovery::NoteZeroFilled(std::uint64_t first, std::uint64_t bytes) {
+    Log().Error("FileRecovery: bytes %I64d to %I64d of '%s' could not be read and are filled with zeros", first,
+                first + bytes - 1, CurrentTargetPath());
+    TargetZeroFilled += bytes;
 }
 
 CRecovery::CopyEnd CRecovery::RecoveryCycle(int fd, std::uint64_t& written) {

@@ -38,7 +38,8 @@ enum class SelectionSource { List, Tree };
 enum RecoveryResult : int {
     RR_FAILED = 0,
     RR_DONE = 1,
-    RR_INCOMPLETE = 2,  // a partial file is kept: stopped, or the destination took no more
+    RR_INCOMPLETE = 2,  // a partial file is kept: stopped, the destination took no more, or
+                        // bytes that could not be read are zeros in it
 };
 
 // Opens a file with the desktop's associated application. Answers above 32 mean success, 31 that
@@ -88,6 +89,7 @@ public:
     std::uint32_t CurrentIndex() const { return Current.load(); }
     std::uint32_t CurrentFilePercent() const { return FilePercent.load(); }
     std::string CurrentTargetPath() const;
+    // Bytes of the files kept (recovered or partial); a failed file's bytes are not counted.
     std::uint64_t BytesWritten() const { return TotalWritten.load(); }
     std::uint32_t Count(RecoveryResult result) const;
 
@@ -99,6 +101,8 @@ public:
         const FoundItem* Item;
         std::string Target;  // empty when nothing was created
         RecoveryResult Result;
+        std::uint64_t Written = 0;     // bytes in the target file
+        std::uint64_t ZeroFilled = 0;  // of them, bytes that could not be read and are zeros
     };
     // Those of the files from the `first`-th ended one on (all of them by default); callers that
     // follow a running job ask for the ones they have not seen yet.
@@ -126,6 +130,8 @@ private:
     CopyEnd RecoveryCycle(int fd, std::uint64_t& written);
     // Fills Buffer with `want` bytes of the item from `pos`; returns how many could be read.
     std::uint32_t ReadChunk(std::uint64_t pos, std::uint32_t want);
+    // Logs and counts `bytes` of the target from item offset `first` as zeros.
+    void NoteZeroFilled(std::uint64_t first, std::uint64_t bytes);
     bool Running() const { return RunFlag->load() != 0; }
     void SetTargetPath(const std::string& path);
     void OpenLastTarget();
@@ -142,6 +148,8 @@ private:
 
     FoundItem* TargetItem = nullptr;
     bool TargetCreated = false;
+    std::uint64_t TargetWritten = 0;     // bytes of the current target
+    std::uint64_t TargetZeroFilled = 0;  // of them, zeros in place of what could not be read
     mutable std::mutex PathLock;
     std::string TargetPath;
     std::vector<Outcome> Ended;  // guarded by PathLock

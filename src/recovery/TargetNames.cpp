@@ -1,6 +1,7 @@
 #include "recovery/TargetNames.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -19,6 +20,23 @@ constexpr std::size_t kMaxKeptExtension = 16;
 constexpr unsigned kMaxFolderNumber = 99;
 
 bool Unsafe(unsigned char c) { return c < 0x20 || c == 0x7F || c == '/' || c == '\\'; }
+
+// The length of the UTF-8 sequence at `at` when it encodes a character that changes how text
+// around it is shown: C1 controls (U+0080 to U+009F, which some terminals obey) and the marks,
+// embeddings, overrides and isolates of bidirectional text (U+200E, U+200F, U+202A to U+202E,
+// U+2066 to U+2069), which make a name read differently from what it is. 0 for anything else.
+std::size_t HiddenControlAt(const std::string& s, std::size_t at, std::uint32_t& codePoint) {
+    const auto byte = [&](std::size_t i) { return at + i < s.size() ? static_cast<unsigned char>(s[at + i]) : 0u; };
+    if (byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F) {
+        codePoint = byte(1);
+        return 2;
+    }
+    if (byte(0) != 0xE2 || (byte(1) & 0xFE) != 0x80 || (byte(2) & 0xC0) != 0x80) return 0;
+    codePoint = 0x2000 | ((byte(1) & 0x3F) << 6) | (byte(2) & 0x3F);
+    const bool hidden = codePoint == 0x200E || codePoint == 0x200F || (codePoint >= 0x202A && codePoint <= 0x202E) ||
+                        (codePoint >= 0x2066 && codePoint <= 0x2069);
+    return hidden ? 3 : 0;
+}
 
 // Cuts at most `bytes` bytes without splitting a UTF-8 sequence.
 std::string CutUtf8(const std::string& s, std::size_t bytes) {
@@ -41,7 +59,15 @@ std::string Shorten(const std::string& name) {
 std::string SafeName(const std::string& name, bool* changed) {
     std::string out;
     out.reserve(name.size());
-    for (char c : name) out += Unsafe(static_cast<unsigned char>(c)) ? '_' : c;
+    std::uint32_t hidden = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (const std::size_t n = HiddenControlAt(name, i, hidden)) {
+            out += '_';
+            i += n - 1;
+            continue;
+        }
+        out += Unsafe(static_cast<unsigned char>(name[i])) ? '_' : name[i];
+    }
     if (out.empty() || out == ".") out = "_";
     else if (out == "..") out = "__";
     if (out.size() > kMaxNameBytes) out = Shorten(out);
@@ -71,9 +97,17 @@ std::vector<std::string> SafeFolderComponents(const std::string& systemPath, boo
 
 std::string PrintableName(const std::string& name) {
     std::string out;
-    for (char c : name) {
-        unsigned char u = static_cast<unsigned char>(c);
-        out += (u < 0x20 || u == 0x7F) ? Format("\\x%02X", unsigned(u)) : std::string(1, c);
+    std::uint32_t hidden = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const unsigned char u = static_cast<unsigned char>(name[i]);
+        if (const std::size_t n = HiddenControlAt(name, i, hidden)) {
+            out += Format("\\u%04X", hidden);
+            i += n - 1;
+        } else if (u < 0x20 || u == 0x7F) {
+            out += Format("\\x%02X", unsigned(u));
+        } else {
+            out += name[i];
+        }
     }
     return out;
 }

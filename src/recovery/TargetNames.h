@@ -6,7 +6,8 @@
 
 namespace vm {
 
-// The name as a single file-name component: "/", "\", NUL and control characters become '_',
+// The name as a single file-name component: "/", "\", NUL, control characters and the marks and
+// overrides of bidirectional text (U+202E) become '_',
 // "." and ".." become "_" and "__", an empty name "_", and an overlong one is shortened (its
 // extension kept). *changed tells whether anything was replaced.
 std::string SafeName(const std::string& name, bool* changed = nullptr);
@@ -15,7 +16,9 @@ std::string SafeName(const std::string& name, bool* changed = nullptr);
 // and empty components are dropped, each component made safe with SafeName.
 std::vector<std::string> SafeFolderComponents(const std::string& systemPath, bool* changed = nullptr);
 
-// The name with control characters written as \xNN, for log lines.
+// The name with control characters written as \xNN (C1 controls and bidirectional marks as
+// \uNNNN), for log lines and every text the program prints: a name from a drive can then
+// neither send a terminal escape sequences nor break a line or a tab-separated field.
 std::string PrintableName(const std::string& name);
 
 // "name (n).ext" (or "name (n)" without an extension) for n >= 1.

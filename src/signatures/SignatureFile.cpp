@@ -17,6 +17,7 @@
 #include "app/RegistryStore.h"
 #include "platform/FileWrite.h"
 #include "signatures/FileTypeCatalogue.h"
+#include "signatures/SignatureWizard.h"
 
 extern char** environ;
 
@@ -126,7 +127,9 @@ std::string PercentEncode(const std::string& text) {
 std::string RefusalOf(const FileTypeDescriptor& type, const std::string& path) {
     if (type.IsGroup != 0)
         return Format("Signature file '%s' describes a group, not a file type!", path);
-    if (type.TypeId < 1 || type.TypeId > 32767 || IsReservedTypeId(type.TypeId))
+    // Identifiers below the first user one belong to the built-in types: a file must never
+    // replace one of them.
+    if (type.TypeId < kFirstUserTypeId || type.TypeId > 32767 || IsReservedTypeId(type.TypeId))
         return Format("Signature file '%s' uses the type identifier %d, which is reserved or invalid!", path,
                       type.TypeId);
     return {};

@@ -34,6 +34,7 @@ constexpr SizeCheckRow kSizeChecks[] = {
     {331, CheckGzipSize},      // GZIP
     {334, CheckHaSize},        // HA
     {338, CheckZipSize},       // JAR
+    {339, CheckCompressSize},  // Z: never a size, but random bytes after 1F 9D are no stream
     {341, CheckBzip2Size},     // BZIP2
     {344, CheckGzipSize},      // GZ
     {345, CheckSevenZipSize},  // 7Z

@@ -29,19 +29,22 @@ std::uint64_t NowFileTime() {
     return UnixToFileTime(duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count());
 }
 
-// Creates (or empties) the image file, refusing anything that is not a plain file of its own:
-// a link, a device, or the very file the drive is read from.
+// Creates the image file (or empties one the user chose to replace), refusing anything that is
+// not a plain file of its own: a link, a device, a FIFO, or the very file the drive is read from.
 int CreateImageFile(const ImageJob& job, const SourceDrive& source, int* error) {
     if (PathOnSourceDrive(job.FileName, source)) {
         Log().Error("Image_Create: the image file '%s' lies on the drive being imaged", job.FileName);
         *error = EXDEV;
         return -1;
     }
-    int fd = ::open(job.FileName.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int replace = job.ReplaceExisting ? 0 : O_EXCL;
+    int fd = ::open(job.FileName.c_str(), O_WRONLY | O_CREAT | replace | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
     if (fd < 0) {
         *error = errno;
+        if (*error == EEXIST) Log().Error("Image_Create: '%s' exists and is not replaced", job.FileName);
         return -1;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     struct stat st {};
     const bool plainFile = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     const bool sameFile = plainFile && source.IsFile && st.st_dev == source.FileDevice && st.st_ino == source.FileInode;
@@ -95,6 +98,30 @@ void LogZeroFilled(const ImageJob& job) {
                     end - 1);
 }
 
+// An image file whose size is not a whole number of sectors ends in a partial sector, which
+// sector reads cannot reach: it is copied as it is, so that the image holds every byte.
+std::int32_t CopyTail(ImageJob& job, int fd) {
+    const std::uint64_t whole = job.Total.load() * kSectorSize;
+    const std::uint64_t bytes = job.pVolume->TotalBytes > whole ? job.pVolume->TotalBytes - whole : 0;
+    auto device = job.pVolume->Device();
+    if (bytes == 0 || bytes >= kSectorSize || !device) return IMG_COMPLETE;
+    std::uint8_t tail[kSectorSize] = {};
+    const ReadResult r = device->ReadAt(job.pVolume->StartOffset + whole, tail, std::size_t(bytes));
+    if (r.Bytes != bytes) {
+        Log().Error(BuiltinString(191), job.Total.load());
+        if (!job.ContinuePastErrors) return IMG_READ_FAILED;
+        std::memset(tail + r.Bytes, 0, std::size_t(bytes - r.Bytes));
+        NoteZeroFilled(job, job.Total.load(), job.Total.load() + 1);
+    }
+    int err = 0;
+    if (WriteFully(fd, tail, std::size_t(bytes), &err) != bytes) {
+        Log().Error(BuiltinString(192), job.Total.load());
+        Log().Error("Image_Create: %s", std::strerror(err));
+        return IMG_WRITE_FAILED;
+    }
+    return IMG_COMPLETE;
+}
+
 std::int32_t CopyBlocks(ImageJob& job, int fd) {
     std::vector<std::uint8_t> buffer(std::size_t(kImageBlockSectors * kSectorSize));
     const std::uint64_t total = job.Total.load();
@@ -113,7 +140,7 @@ std::int32_t CopyBlocks(ImageJob& job, int fd) {
         Notifier().Post(msg::ImageBlockWritten, 0, 0);
     }
     job.Current = total;
-    return IMG_COMPLETE;
+    return CopyTail(job, fd);
 }
 
 }  // namespace
@@ -147,6 +174,7 @@ void Image_Create(ImageJob& job) {
     }
     int err = 0;
     int fd = CreateImageFile(job, SourceDriveOf(*job.pVolume), &err);
+    job.CreateError = err;
     if (fd < 0) {
         job.Outcome = IMG_CREATE_FAILED;
         job.Ended = true;

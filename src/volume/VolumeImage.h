@@ -17,7 +17,7 @@ constexpr std::uint64_t kImageBlockSectors = 4096;  // 2 MiB per read and write
 
 enum ImageOutcome : std::int32_t {
     IMG_NOT_STARTED = 0,
-    IMG_COMPLETE = 1,        // every sector is in the file
+    IMG_COMPLETE = 1,        // every byte of the drive is in the file
     IMG_STOPPED = 2,         // Stop() ended the copy; the partial file stays
     IMG_READ_FAILED = 3,     // the image ends before the unreadable block
     IMG_WRITE_FAILED = 4,
@@ -37,6 +37,10 @@ struct ImageJob {
     std::string FileName;
     // Go on past unreadable blocks, writing zeros in their place; the ranges are logged.
     bool ContinuePastErrors = false;
+    // An existing file is replaced only when the user said so (a save dialog that asked, or
+    // --force); otherwise the job ends with IMG_CREATE_FAILED and CreateError = EEXIST.
+    bool ReplaceExisting = false;
+    int CreateError = 0;  // errno of a failed creation
 
     std::atomic<std::int32_t> Running{0};  // 1 while the thread copies
     std::atomic<std::uint64_t> Total{0};   // sectors to copy

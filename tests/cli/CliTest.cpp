@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
+#include <climits>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <sstream>
@@ -227,4 +230,296 @@ TEST(Cli, ImageCopiesTheDriveAndRefusesToWriteOverIt) {
     std::string out = Cli("image '" + dir.File("copy.dsk") + "' '" + dir.File("copy.dsk") + "'", &rc, true);
     EXPECT_NE(rc, 0);
     EXPECT_EQ(vmtest::ReadFile(dir.File("copy.dsk")), vmtest::ReadFile(Demo()));
+}
+
+namespace {
+
+std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The first `bytes` bytes of the demo image: an image cut short, as a failed copy leaves it.
+std::string CutDemo(const vmtest::TempDir& dir, std::size_t bytes) {
+    auto data = vmtest::ReadFile(Demo());
+    data.resize(bytes);
+    const std::string path = dir.File("cut" + std::to_string(bytes) + ".img");
+    vmtest::WriteFile(path, data);
+    return path;
+}
+
+// Report lines after the header, split at tabs.
+std::vector<std::vector<std::string>> ReportRows(const std::string& path) {
+    std::vector<std::vector<std::string>> rows;
+    const auto lines = Lines(Text(vmtest::ReadFile(path)));
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::vector<std::string> fields;
+        std::stringstream in(lines[i]);
+        for (std::string f; std::getline(in, f, '\t');) fields.push_back(f);
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+}  // namespace
+
+// Numbers, dates and files from the user that the command cannot use are refused by name, and
+// no input ends the program other than with a message.
+TEST(Cli, BadArgumentsAreRefusedWithTheirName) {
+    vmtest::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    const std::string demo = "'" + Demo() + "'";
+    struct Case {
+        std::string args, message;
+    } cases[] = {
+        {"cat " + demo + " 9223372036854775808", "no item"},
+        {"cat " + demo + " -9223372036854775809", "no item"},
+        {"scan --block-size 0 " + demo, "--block-size"},
+        {"scan --block-size 511 " + demo, "--block-size"},
+        {"scan --block-size 513 " + demo, "--block-size"},
+        {"scan --block-size 99999999999999999999 " + demo, "--block-size"},
+        {"info --start -512 " + demo, "--start"},
+        {"info --start 0 --size -1 " + demo, "--size"},
+        {"sig new --compare-bytes -1 -o x --description x " + demo + " " + demo, "--compare-bytes"},
+        {"info --start 512 --size 1474560 " + demo, "beyond the end"},
+        {"list --from 1500-01-01 " + demo, "not a date"},
+        {"info '" + dir.File("fifo") + "'", "neither a drive nor an image file"},
+        {"list '" + dir.File("fifo") + "'", "neither a drive nor an image file"},
+        {"image " + demo + " '" + dir.File("fifo") + "'", "exists"},
+        {"image --force " + demo + " '" + dir.File("fifo") + "'", "could not be created"},
+    };
+    for (const auto& c : cases) {
+        int rc = 0;
+        // A FIFO must not block: the command is given ten seconds.
+        std::string out;
+        rc = vmtest::RunCommand("timeout 10 " + std::string(VM_CLI_PATH) + " " + c.args + " 2>&1", &out);
+        EXPECT_NE(rc, 0) << c.args;
+        EXPECT_NE(rc, 124) << c.args << ": hung";
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << ": " << out;
+        EXPECT_EQ(out.find("terminate"), std::string::npos) << c.args << ": " << out;
+    }
+    // Dates past 2262 are dates like any other: nothing on the drive was made after them.
+    int rc = -1;
+    EXPECT_EQ(Cli("list --from 2262-04-12 " + demo, &rc), "");
+    EXPECT_EQ(rc, 0);
+    EXPECT_NE(Cli("list --to 2262-04-12 " + demo, &rc), "");
+}
+
+// An image holds every byte of its source, also a last partial sector; a range past the end,
+// and an existing file without --force, are refused.
+TEST(Cli, ImageCopiesEveryByteAndNeverReplacesAFile) {
+    vmtest::TempDir dir;
+    const std::string cut = CutDemo(dir, 500000);
+    int rc = -1;
+    Cli("image '" + cut + "' '" + dir.File("copy.dsk") + "'", &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(vmtest::ReadFile(dir.File("copy.dsk")), vmtest::ReadFile(cut));
+
+    vmtest::WriteFile(dir.File("kept.dsk"), {'k', 'e', 'p', 't'});
+    ::chmod(dir.File("kept.dsk").c_str(), 0444);
+    std::string out = Cli("image '" + Demo() + "' '" + dir.File("kept.dsk") + "'", &rc, true);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(out.find("exists"), std::string::npos) << out;
+    EXPECT_EQ(Text(vmtest::ReadFile(dir.File("kept.dsk"))), "kept");
+    ::chmod(dir.File("kept.dsk").c_str(), 0644);
+    Cli("image --force '" + Demo() + "' '" + dir.File("kept.dsk") + "'", &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(vmtest::ReadFile(dir.File("kept.dsk")), vmtest::ReadFile(Demo()));
+
+    out = Cli("image --start 1048576 --size 1048576 '" + Demo() + "' '" + dir.File("range.dsk") + "'", &rc, true);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(out.find("beyond the end"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("range.dsk")));
+
+    // The language file and signature file exports follow the same rule.
+    vmtest::WriteFile(dir.File("mine.lng"), {'m', 'i', 'n', 'e'});
+    out = Cli("lang export '" + dir.File("mine.lng") + "'", &rc, true);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(out.find("--force"), std::string::npos) << out;
+    EXPECT_EQ(Text(vmtest::ReadFile(dir.File("mine.lng"))), "mine");
+    vmtest::WriteFile(dir.File("mine.filesig"), {'m', 'i', 'n', 'e'});
+    out = Cli("sig new --description Demo -o '" + dir.File("mine.filesig") + "' '" + Demo() + "' '" + Demo() + "'",
+              &rc, true);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(out.find("--force"), std::string::npos) << out;
+    EXPECT_EQ(Text(vmtest::ReadFile(dir.File("mine.filesig"))), "mine");
+}
+
+// A drive without a file system that list can read says so, and points to the partitions of a
+// partitioned disk.
+TEST(Cli, ListSaysWhenThereIsNoFileSystem) {
+    vmtest::TempDir dir;
+    std::vector<std::uint8_t> random(1 << 20);
+    std::uint32_t x = 12345;
+    for (auto& b : random) b = std::uint8_t((x = x * 1103515245 + 12345) >> 16);
+    vmtest::WriteFile(dir.File("random.img"), random);
+    struct Case {
+        std::string args, message;
+    } cases[] = {
+        {"'" + dir.File("random.img") + "'", "no file system was found"},
+        {"--start 512 '" + Demo() + "'", "no file system was found"},
+        {"'" + CutDemo(dir, 3000) + "'", "holds only 3000"},
+    };
+    for (const auto& c : cases) {
+        int rc = 0;
+        const std::string out = Cli("list " + c.args, &rc, true);
+        EXPECT_NE(rc, 0) << c.args;
+        EXPECT_NE(out.find(c.message), std::string::npos) << c.args << ": " << out;
+    }
+    if (!vmtest::HaveFixture("mbr_disk.img")) GTEST_SKIP() << "fixtures not made";
+    int rc = 0;
+    const std::string out = Cli("list '" + vmtest::FixturePath("mbr_disk.img") + "'", &rc, true);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(out.find("partitioned disk"), std::string::npos) << out;
+}
+
+// Files of an image cut short: what lies past its end is not data. No file is "recovered" unless
+// it is the file of the whole image byte for byte; the others are partial, with the zeros
+// counted, and the exit status says so. cat stops where the image ends.
+TEST(Cli, RecoverOfACutImageReportsPartialFiles) {
+    vmtest::TempDir dir;
+    const std::string cut = CutDemo(dir, 60000);  // inside Harbour.jpg; the files after it are gone
+    int rc = -1;
+    Cli("recover '" + Demo() + "' --to '" + dir.File("whole") + "'", &rc);
+    ASSERT_EQ(rc, 0);
+    std::map<std::string, std::string> wholeSha;
+    for (const auto& row : ReportRows(dir.File("whole/vellumark-report.tsv"))) wholeSha[row.at(4)] = row.at(3);
+
+    const std::string summary = Cli("recover '" + cut + "' --to '" + dir.File("cut") + "'", &rc);
+    EXPECT_EQ(rc, 2);
+    EXPECT_NE(summary.find("Partial: "), std::string::npos) << summary;
+    int partial = 0;
+    std::string partialSource;
+    for (const auto& row : ReportRows(dir.File("cut/vellumark-report.tsv"))) {
+        ASSERT_EQ(row.size(), 7u);
+        if (row[0] == "recovered") {
+            EXPECT_EQ(row[3], wholeSha[row[4]]) << row[4];
+            EXPECT_EQ(row[6], "0") << row[4];
+        } else if (row[0] == "partial") {
+            EXPECT_NE(row[3], wholeSha[row[4]]) << row[4];
+            EXPECT_GT(std::stoull(row[6]), 0u) << row[4];
+            ++partial;
+            partialSource = row[4];
+        }
+    }
+    EXPECT_GT(partial, 0);
+    std::string bytes;
+    rc = vmtest::RunCommand(std::string(VM_CLI_PATH) + " cat '" + cut + "' '" + partialSource + "' 2>/dev/null", &bytes);
+    EXPECT_NE(rc, 0);
+
+    // NTFS reads a file in pieces that fail as a whole where any part is past the end: only the
+    // bytes past the end count as zeros. $LogFile lies in one run (clusters 2560 to 3071 of 4 KiB,
+    // as istat lists them) that the cut at 12,000,000 crosses.
+    if (!vmtest::HaveFixture("ntfs.img")) GTEST_SKIP() << "fixtures not made";
+    auto ntfs = vmtest::ReadFile(vmtest::FixturePath("ntfs.img"));
+    ntfs.resize(12000000);
+    vmtest::WriteFile(dir.File("ntfs-cut.img"), ntfs);
+    Cli("recover '" + dir.File("ntfs-cut.img") + "' --to '" + dir.File("ntfs") + "' '\\$LogFile'", &rc);
+    EXPECT_EQ(rc, 2);
+    const auto rows = ReportRows(dir.File("ntfs/vellumark-report.tsv"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "partial");
+    EXPECT_EQ(rows[0][2], "10485760");
+    EXPECT_EQ(rows[0][6], std::to_string(10485760 + 2097152 - 12000000 / 512 * 512));
+}
+
+// A destination that takes no file is refused before anything starts; one that fills up keeps a
+// report of every file, the one cut short among them, and says what could not be written.
+TEST(Cli, RecoverReportOnAFullOrReadOnlyDestination) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small file system";
+    vmtest::TempDir dir;
+    const std::string mnt = dir.File("mnt");
+    std::filesystem::create_directories(mnt);
+    struct Unmount {
+        std::string Path;
+        ~Unmount() { vmtest::RunCommand("umount '" + Path + "' 2>/dev/null"); }
+    };
+    {
+        ASSERT_EQ(vmtest::RunCommand("mount -t tmpfs -o size=400k,ro tmpfs '" + mnt + "'"), 0);
+        Unmount guard{mnt};
+        int rc = 0;
+        const std::string out = Cli("recover '" + Demo() + "' --to '" + mnt + "'", &rc, true);
+        EXPECT_EQ(rc, 1);
+        EXPECT_NE(out.find("cannot be written"), std::string::npos) << out;
+        EXPECT_EQ(out.find("Recovered"), std::string::npos) << out;
+    }
+    {
+        ASSERT_EQ(vmtest::RunCommand("mount -t tmpfs -o size=48k tmpfs '" + mnt + "'"), 0);
+        Unmount guard{mnt};
+        int rc = 0;
+        const std::string out = Cli("recover '" + Demo() + "' --to '" + mnt + "/out'", &rc, true);
+        EXPECT_EQ(rc, 2);
+        const auto rows = ReportRows(mnt + "/out/vellumark-report.tsv");
+        std::size_t listed = 0, shortened = 0;
+        for (const auto& row : rows) {
+            if (row.size() != 7) continue;
+            ++listed;
+            shortened += row[0] != "recovered";
+        }
+        // Every file is in the report, or named on standard error as a line it could not take.
+        std::size_t files = 0;
+        for (const auto& l : Lines(Cli("list '" + Demo() + "'"))) files += l.find("\tfile\t") != std::string::npos;
+        const std::size_t unwritten = out.find("could not be written whole") == std::string::npos
+                                          ? 0
+                                          : Lines(out.substr(out.find("could not be written whole"))).size() - 1;
+        EXPECT_EQ(listed + unwritten, files) << out;
+        EXPECT_GE(shortened + unwritten, 1u) << out;
+    }
+}
+
+// A long name on the drive with ESC, TAB, a right-to-left override and a line feed in it: every
+// text output shows them escaped, no line or report row breaks, and the recovered file's name
+// has them replaced.
+TEST(Cli, NamesFromTheDriveCannotForgeOutput) {
+    vmtest::TempDir dir;
+    auto image = vmtest::ReadFile(Demo());
+    const std::u16string before = u"Old d", after = u"O\x1b\t\u202e\n";
+    const auto* from = reinterpret_cast<const std::uint8_t*>(before.data());
+    auto at = std::search(image.begin(), image.end(), from, from + 10);
+    ASSERT_NE(at, image.end());
+    std::memcpy(&*at, after.data(), 10);
+    const std::string path = dir.File("names.img");
+    vmtest::WriteFile(path, image);
+    const std::string shown = "O\\x1B\\x09\\u202E\\x0Araft of the report.txt";
+    const std::string outputs[] = {Cli("list '" + path + "'"), Cli("find --name '*raft*' '" + path + "'")};
+    for (const std::string& out : outputs) {
+        EXPECT_NE(out.find(shown), std::string::npos) << out;
+        EXPECT_EQ(out.find('\x1b'), std::string::npos);
+        for (const auto& line : Lines(out))
+            if (line.find("raft of the report") != std::string::npos) {
+                EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), std::count(out.begin(), out.begin() + out.find('\n'), '\t'))
+                    << line;
+            }
+    }
+    // JSON keeps its own escaping, and gives the name as it is.
+    const auto listed = nlohmann::json::parse(Cli("list --json '" + path + "'"));
+    bool found = false;
+    for (const auto& item : listed) found |= item["path"].get<std::string>().find("O\x1b\t\u202e\nraft") != std::string::npos;
+    EXPECT_TRUE(found);
+
+    int rc = -1;
+    Cli("recover --deleted '" + path + "' --to '" + dir.File("out") + "'", &rc);
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.File("out/Documents/O____raft of the report.txt")));
+    for (const auto& row : ReportRows(dir.File("out/vellumark-report.tsv"))) {
+        EXPECT_EQ(row.size(), 7u);
+        EXPECT_EQ(row.at(0), "recovered");
+    }
+}
+
+// A file below folders whose path is longer than PATH_MAX gets its true size and SHA-256 in the
+// report. The image is made with mkfs.fat and mtools.
+TEST(Cli, ReportOfAFileBelowAPathLongerThanPathMax) {
+    vmtest::TempDir dir;
+    const std::string image = dir.File("deep.img");
+    std::string script = "mkfs.fat -C '" + image + "' 1440 && p= && for i in $(seq 1 22); do "
+                         "p=\"$p/$(printf %0200d $i)\" && mmd -i '" + image + "' \"::$p\" || exit 1; done && "
+                         "printf hello > '" + dir.File("deep.txt") + "' && mcopy -i '" + image + "' '" +
+                         dir.File("deep.txt") + "' \"::$p/deep.txt\"";
+    if (vmtest::RunCommand("(" + script + ") >/dev/null 2>&1") != 0) GTEST_SKIP() << "no mkfs.fat and mtools";
+    int rc = -1;
+    Cli("recover '" + image + "' --to '" + dir.File("out") + "'", &rc);
+    EXPECT_EQ(rc, 0);
+    const auto rows = ReportRows(dir.File("out/vellumark-report.tsv"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_GT(rows[0][5].size(), std::size_t(PATH_MAX));
+    EXPECT_EQ(rows[0][1], "5");
+    EXPECT_EQ(rows[0][3], "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824");  // sha256 of "hello"
 }

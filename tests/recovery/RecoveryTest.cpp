@@ -194,6 +194,8 @@ TEST_F(RecoveryTest, HostileNamesStayInsideTheDestination) {
         d.File(10, 0, "../escape.txt", 512, 100), d.File(11, 0, "/etc/passwd", 1024, 100),
         d.File(12, 0, "..", 1536, 100),          d.File(13, 6, "deep\x01.txt", 2048, 100),
         d.File(14, 8, "..\\..\\z", 2560, 100),   d.File(15, 0, "", 3072, 100),
+        // A right-to-left override shows "invoice\u202Egpj.exe" as "invoiceexe.jpg".
+        d.File(16, 0, "invoice\xE2\x80\xAEgpj.exe", 3584, 100), d.File(17, 0, "csi\xC2\x9B" "2J", 4096, 100),
     };
     Settings.RecoveryFolder = Out.File("inner/out");
     fs::create_directories(Out.File("inner"));
@@ -203,10 +205,13 @@ TEST_F(RecoveryTest, HostileNamesStayInsideTheDestination) {
     EXPECT_EQ(FilesBelow(Out.Path()).size(), FilesBelow(Out.File("inner/out")).size() + 2);
     EXPECT_EQ(FilesBelow(Out.File("inner/out")),
               (std::vector<std::string>{".._escape.txt", "_", "__", "__ (1)/", "__ (1)/a/", "__ (1)/a/__/",
-                                        "__ (1)/a/__/__/", "__ (1)/a/__/__/deep_.txt", "_etc_passwd", "x_.._.._y/",
-                                        "x_.._.._y/.._.._z"}));
+                                        "__ (1)/a/__/__/", "__ (1)/a/__/__/deep_.txt", "_etc_passwd", "csi_2J",
+                                        "invoice_gpj.exe", "x_.._.._y/", "x_.._.._y/.._.._z"}));
     EXPECT_EQ(Job.Count(RR_DONE), items.size());
-    EXPECT_GE(Lines("cannot be used as it is"), 5u);
+    EXPECT_GE(Lines("cannot be used as it is"), 7u);
+    // Printed, such names show what they hold and cannot steer a terminal or split a line.
+    EXPECT_EQ(PrintableName("a\x1b[2J\tb\nc\x7f\xE2\x80\xAE" "d\xC2\x9B"), "a\\x1B[2J\\x09b\\x0Ac\\x7F\\u202Ed\\u009B");
+    EXPECT_EQ(PrintableName("caf\xC3\xA9 \xE2\x80\x94 ok"), "caf\xC3\xA9 \xE2\x80\x94 ok");  // other text stays
 }
 
 // Unreadable sectors inside a file become zeros in place; the readable bytes around them,
@@ -246,7 +251,37 @@ TEST_F(RecoveryTest, ReadErrorsLeaveZerosInPlace) {
     }
     EXPECT_GE(Lines("CRecovery::FileRecovery.ReadError: ReadedSize = "), 3u);
     EXPECT_EQ(Lines("nothing of '" + OutPath("unreadable") + "' could be read"), 1u);
-    EXPECT_EQ(Job.Count(RR_DONE), 2u);
+    // Zeros are not data: the files are partial, with the count of bytes that are zeros, and the
+    // dropped file's bytes are not counted as written.
+    EXPECT_EQ(Job.Count(RR_DONE), 0u);
+    EXPECT_EQ(Job.Count(RR_INCOMPLETE), 2u);
+    const auto ended = Job.Outcomes();
+    ASSERT_EQ(ended.size(), 3u);
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_EQ(ended[i].Result, RR_INCOMPLETE) << cases[i].name;
+        EXPECT_EQ(ended[i].Written, cases[i].size) << cases[i].name;
+        EXPECT_EQ(ended[i].ZeroFilled, cases[i].badLength) << cases[i].name;
+    }
+    EXPECT_EQ(ended[2].Result, RR_FAILED);
+    EXPECT_EQ(Job.BytesWritten(), cases[0].size + cases[1].size);
+}
+
+// A file that runs past the end of the drive: the bytes beyond it cannot be read, so they are
+// zeros and counted, and the file is partial, never recovered.
+TEST_F(RecoveryTest, ReadingPastTheDriveEndIsNoData) {
+    CraftedDrive d((1 << 20) + 300);  // ends inside a sector
+    FoundItem* tail = d.File(60, 0, "tail.bin", (1 << 20) - 1024, 5000);
+    Run(d.Volume, {tail});
+    const auto ended = Job.Outcomes();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0].Result, RR_INCOMPLETE);
+    EXPECT_EQ(ended[0].Written, 5000u);
+    EXPECT_GE(ended[0].ZeroFilled, 5000u - 1024 - 300);
+    EXPECT_LE(ended[0].ZeroFilled, 5000u - 1024);
+    const auto got = vmtest::ReadFile(OutPath("tail.bin"));
+    ASSERT_EQ(got.size(), 5000u);
+    EXPECT_EQ(std::vector<std::uint8_t>(got.begin(), got.begin() + 1024), d.Bytes((1 << 20) - 1024, 1024));
+    EXPECT_EQ(Lines("'" + OutPath("tail.bin") + "' is partial"), 1u);
 }
 
 // Stopping during a large file keeps the chunks written so far (with the file's times), says
@@ -378,6 +413,8 @@ TEST_F(RecoveryTest, PathLongerThanPathMax) {
     got.resize(std::size_t(std::max<ssize_t>(0, ::read(file, got.data(), got.size()))));
     ::close(file);
     EXPECT_EQ(got, d.Bytes(4096, 5000));
+    ASSERT_EQ(Job.Outcomes().size(), 1u);
+    EXPECT_EQ(Job.Outcomes()[0].Written, 5000u);  // what the report gives as its size
     EXPECT_EQ(Job.Count(RR_DONE), 1u);
 }
 

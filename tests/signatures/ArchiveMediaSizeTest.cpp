@@ -286,3 +286,31 @@ INSTANTIATE_TEST_SUITE_P(Formats, ArchiveMediaSize, testing::ValuesIn(kFormats),
                          [](const testing::TestParamInfo<Format>& info) { return std::string(info.param.Name); });
 
 }  // namespace
+
+// A compress stream tells no size, but its codes after 1F 9D 90 hold together, and those of
+// random bytes behind the same three bytes do not.
+TEST(CompressStream, RealStreamsPassAndRandomBytesAreNoFile) {
+    struct Case {
+        const char* name;
+        std::string script;
+    } cases[] = {
+        {"text, 16 bits", "compress -c b.txt > x.Z"},
+        {"random, 16 bits", "compress -f -c a.bin > x.Z"},
+        {"text, 12 bits", "compress -b12 -c b.txt > x.Z"},
+    };
+    for (const Case& c : cases) {
+        const Bytes file = Made({"compress"}, c.script, "x.Z");
+        if (file.empty()) GTEST_SKIP() << "no compress (ncompress) to make .Z files";
+        CMemoryFindReader whole(file);
+        EXPECT_EQ(CheckCompressSize(whole).Verdict, SizeVerdict::Unknown) << c.name;
+        const Bytes head(file.begin(), file.begin() + 40);  // a short stream: what there is holds
+        CMemoryFindReader cut(head);
+        EXPECT_EQ(CheckCompressSize(cut).Verdict, SizeVerdict::Unknown) << c.name;
+    }
+    for (unsigned seed = 20; seed < 60; ++seed) {
+        const Bytes drive = Join({0x1F, 0x9D, 0x90}, Random(4096, seed));
+        CMemoryFindReader reader(drive);
+        EXPECT_EQ(CheckCompressSize(reader).Verdict, SizeVerdict::NotThisFormat) << seed;
+    }
+    EXPECT_NE(FindSizeCheck(339), nullptr);  // the searcher asks it of every Z find
+}

@@ -199,6 +199,8 @@ TEST(SignatureFile, DamagedOrForbiddenFilesAreRefusedAndNothingIsStored) {
         {"more than 16,383 bytes", std::vector<std::uint8_t>(16384, 0), true, "' is too large"},
         {"a drive record's identifier", reserved5, true, "identifier 5, which is reserved"},
         {"a compound document's identifier", reserved510, true, "identifier 510, which is reserved"},
+        {"the built-in JPEG type's identifier", MaskedType(83, 1).Record(), true, "identifier 83, which is reserved"},
+        {"an identifier below the user ones", MaskedType(999, 1).Record(), true, "identifier 999, which is reserved"},
         {"a group", group.Record(), true, "describes a group"},
     };
     CRegistryStore store(dir.File("registry.db"));

@@ -1,7 +1,9 @@
-// The boot-sector reading of every fixture volume image against sleuthkit's fsstat.
+// The boot-sector reading of every fixture volume image against sleuthkit's fsstat: type,
+// sizes, serial and the label as the operating system shows it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -14,10 +16,11 @@ using namespace vm;
 
 namespace {
 
-std::map<std::string, std::string> Fsstat(const std::string& image) {
+// fsstat of the image, or of the volume `start` sectors into it.
+std::map<std::string, std::string> Fsstat(const std::string& image, const std::string& start = "0") {
     std::string out;
     std::map<std::string, std::string> fields;
-    if (vmtest::RunCommand("fsstat '" + image + "' 2>/dev/null", &out) != 0) return fields;
+    if (vmtest::RunCommand("fsstat -o " + start + " '" + image + "' 2>/dev/null", &out) != 0) return fields;
     std::istringstream in(out);
     std::string line;
     while (std::getline(in, line)) {
@@ -33,6 +36,29 @@ std::string Upper(std::string s) {
     return s;
 }
 
+// The volume as fsstat describes it.
+void ExpectAsFsstat(CVolume& v, std::map<std::string, std::string>& fs) {
+    ASSERT_EQ(v.ParseBootSector(), 1);
+    EXPECT_EQ(v.GetFileSystemName(), fs["File System Type"]);
+    EXPECT_EQ(std::to_string(v.BytesPerCluster), fs["Cluster Size"]);
+    EXPECT_EQ(std::to_string(v.BytesPerSector), fs["Sector Size"]);
+    if (fs.count("Volume ID")) {  // FAT: the root directory's label before the boot sector's
+        EXPECT_EQ("0X" + SerialNumberText(v), Upper(fs["Volume ID"]));
+        std::string label = Trim(fs["Volume Label (Root Directory)"]);
+        if (label.empty() && Trim(fs["Volume Label (Boot Sector)"]) != "NO NAME")
+            label = Trim(fs["Volume Label (Boot Sector)"]);
+        EXPECT_EQ(v.Label, label);
+    } else if (fs["File System Type"] == "exFAT") {
+        std::string serial = Upper(fs["Volume Serial Number"]);
+        serial.erase(std::remove(serial.begin(), serial.end(), '-'), serial.end());
+        EXPECT_EQ(SerialNumberText(v), serial);
+        EXPECT_EQ(v.Label, fs["Volume Label (from root directory)"]);
+    } else {
+        EXPECT_EQ(SerialNumberText(v), Upper(fs["Volume Serial Number"]));
+        EXPECT_EQ(v.Label, fs["Volume Name"]);
+    }
+}
+
 }  // namespace
 
 TEST(Fsstat, EveryFixtureVolumeReadsAsSleuthkitSeesIt) {
@@ -41,22 +67,37 @@ TEST(Fsstat, EveryFixtureVolumeReadsAsSleuthkitSeesIt) {
     int checked = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         if (entry.path().extension() != ".img") continue;
-        auto fs = Fsstat(entry.path().string());
-        if (!fs.count("File System Type")) continue;  // a partitioned disk: its volumes are checked elsewhere
+        const std::string image = entry.path().string();
+        auto fs = Fsstat(image);
         SCOPED_TRACE(entry.path().filename().string());
-        CVolume v(VK_IMAGE);
-        v.DevicePath = entry.path().string();
-        ASSERT_EQ(v.ParseBootSector(), 1);
-        EXPECT_EQ(v.GetFileSystemName(), fs["File System Type"]);
-        EXPECT_EQ(std::to_string(v.BytesPerCluster), fs["Cluster Size"]);
-        EXPECT_EQ(std::to_string(v.BytesPerSector), fs["Sector Size"]);
-        if (fs.count("Volume ID")) {  // FAT
-            EXPECT_EQ("0X" + SerialNumberText(v), Upper(fs["Volume ID"]));
-            EXPECT_EQ(v.Label, Trim(fs["Volume Label (Boot Sector)"]));
-        } else {
-            EXPECT_EQ(SerialNumberText(v), Upper(fs["Volume Serial Number"]));
+        if (fs.count("File System Type")) {
+            CVolume v(VK_IMAGE);
+            v.DevicePath = image;
+            ExpectAsFsstat(v, fs);
+            ++checked;
+            continue;
         }
-        ++checked;
+        // A partitioned disk: each partition that sleuthkit describes, as a volume found on it.
+        CVolume disk(VK_IMAGE);
+        disk.DevicePath = image;
+        ASSERT_EQ(disk.ParseBootSector(), 1);
+        std::string mmls;
+        vmtest::RunCommand("mmls '" + image + "' 2>/dev/null", &mmls);
+        std::istringstream rows(mmls);
+        for (std::string row; std::getline(rows, row);) {
+            std::istringstream cols(row);
+            std::string slot, start;
+            cols >> slot >> slot >> start;
+            if (start.empty() || !std::isdigit(static_cast<unsigned char>(start[0]))) continue;
+            auto part = Fsstat(image, std::to_string(std::stoull(start)));
+            if (!part.count("File System Type")) continue;
+            SCOPED_TRACE("partition at sector " + start);
+            CVolume v(VK_FOUND);
+            v.AttachTo(&disk);
+            v.StartOffset = std::stoull(start) * 512;
+            ExpectAsFsstat(v, part);
+            ++checked;
+        }
     }
     if (checked == 0) GTEST_SKIP() << "no volume images among the fixtures";
 }

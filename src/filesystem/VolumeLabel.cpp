@@ -1,6 +1,7 @@
 #include "filesystem/VolumeLabel.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "filesystem/ExfatBoot.h"
@@ -62,8 +63,11 @@ bool FatRootLabel(const std::vector<std::uint8_t>& dir, std::string& label) {
 std::string FatLabel(std::uint32_t code, const std::uint8_t* boot, std::uint64_t totalSectors,
                      const LabelSectorReader& read) {
     const FatKind kind = FatKindOf(code);
-    // A FAT32 boot sector has no 16-bit FAT size; its label copy lies further on.
-    const std::uint32_t labelAt = Le16(boot + 22) == 0 ? 71 : 43;
+    // A FAT32 boot sector names itself, or at least has no 16-bit FAT size; its label copy lies
+    // further on.
+    const bool fat32 = std::memcmp(boot + 82, "FAT32   ", 8) == 0 ||
+                       (std::memcmp(boot + 54, "FAT1", 4) != 0 && Le16(boot + 22) == 0);
+    const std::uint32_t labelAt = fat32 ? 71 : 43;
     FatLayout l;
     std::string why, label;
     if (ReadFatLayout(boot, kind, totalSectors, l, why)) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -100,4 +101,42 @@ TEST(Fsstat, EveryFixtureVolumeReadsAsSleuthkitSeesIt) {
         }
     }
     if (checked == 0) GTEST_SKIP() << "no volume images among the fixtures";
+}
+
+// FAT keeps its label twice; the root directory's entry is the one the system shows, and a boot
+// sector's "NO NAME" is no label.
+TEST(Fsstat, FatLabelIsTheRootDirectorysBeforeTheBootSectors) {
+    if (!vmtest::HaveFixture("fat16.img")) GTEST_SKIP() << "no fixture fat16.img";
+    const std::vector<std::uint8_t> image = vmtest::ReadFile(vmtest::FixturePath("fat16.img"));
+    const std::size_t bps = image[11] | (image[12] << 8);
+    const std::size_t root = (std::size_t(image[14] | (image[15] << 8)) + image[16] * std::size_t(image[22] | (image[23] << 8))) * bps;
+    std::size_t entry = 0;
+    for (std::size_t at = root; at < root + 512 * 32 && !entry; at += 32)
+        if ((image[at + 11] & 0x18) == 0x08 && (image[at + 11] & 0x0F) != 0x0F) entry = at;
+    ASSERT_NE(entry, 0u);
+    struct {
+        const char* Boot;
+        bool RootEntry;
+        const char* Label;
+    } cases[] = {
+        {"BOOTCOPY   ", true, "FAT16TEST"},
+        {"BOOTCOPY   ", false, "BOOTCOPY"},
+        {"NO NAME    ", false, ""},
+    };
+    vmtest::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Boot) + (c.RootEntry ? " with" : " without") + " a root label entry");
+        std::vector<std::uint8_t> bytes = image;
+        std::memcpy(&bytes[43], c.Boot, 11);
+        if (!c.RootEntry) bytes[entry] = 0xE5;
+        const std::string path = dir.File("label.img");
+        vmtest::WriteFile(path, bytes);
+        CVolume v(VK_IMAGE);
+        v.DevicePath = path;
+        auto fs = Fsstat(path);
+        // sleuthkit shows a deleted label entry as the root directory's label; the system does not.
+        if (c.RootEntry) ExpectAsFsstat(v, fs);
+        else ASSERT_EQ(v.ParseBootSector(), 1);
+        EXPECT_EQ(v.Label, c.Label);
+    }
 }

@@ -1,5 +1,6 @@
 #include "filesystem/AnalyserFactory.h"
 
+#include "filesystem/FileSystem_EXFAT.h"
 #include "filesystem/FileSystem_FAT.h"
 #include "filesystem/FileSystem_NTFS.h"
 #include "volume/Volume.h"
@@ -21,7 +22,7 @@ AnalyserMaker MakerFor(std::uint32_t typeCode) {
     return it == g_makers.end() ? AnalyserMaker() : it->second;
 }
 
-enum class Family { None, Fat16, Fat32, Ntfs };
+enum class Family { None, Fat16, Fat32, Ntfs, Exfat };
 
 Family FamilyOf(std::uint32_t code) {
     switch (code) {
@@ -31,6 +32,8 @@ Family FamilyOf(std::uint32_t code) {
             return Family::Fat32;
         case 7:
             return Family::Ntfs;
+        case FS_EXFAT:
+            return Family::Exfat;
         default:
             return Family::None;
     }
@@ -56,6 +59,12 @@ std::unique_ptr<CFileSystem> CreateAnalyser(std::uint32_t typeCode, CVolume* vol
             if (volume) ntfs->SetRunCheck([volume] { return volume->Progress().Running.load() == 1; });
             return ntfs;
         }
+        case Family::Exfat:
+        {
+            auto exfat = std::make_unique<CFileSystem_EXFAT>(volume);
+            if (volume) exfat->SetRunCheck([volume] { return volume->Progress().IsRunning(volume->RunId.load()); });
+            return exfat;
+        }
         case Family::None:
             break;
     }
@@ -68,6 +77,7 @@ std::int32_t AnalyserRootId(std::uint32_t typeCode) {
         case Family::Fat16: return 0;
         case Family::Fat32: return 2;
         case Family::Ntfs: return 5;
+        case Family::Exfat: return kExfatRootId;
         case Family::None: break;
     }
     return -1;

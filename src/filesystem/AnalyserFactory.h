@@ -14,7 +14,7 @@ class CVolume;
 // "No file system detected! File system analysis skipped.", when no analyser reads it.
 std::unique_ptr<CFileSystem> CreateAnalyser(std::uint32_t typeCode, CVolume* volume);
 
-// Id of the root folder of that file-system type: 0 for FAT12/16, 2 for FAT32, 5 for NTFS; -1
+// Id of the root folder of that file-system type: 0 for FAT12/16, 2 for FAT32, 5 for NTFS, 1 for exFAT; -1
 // for a type without analyser.
 std::int32_t AnalyserRootId(std::uint32_t typeCode);
 

@@ -19,6 +19,7 @@ std::uint64_t EntriesIn(FatKind kind, std::uint64_t bytes) {
         case FatKind::Fat12: return std::min<std::uint64_t>(bytes * 2 / 3, 0xFF7);
         case FatKind::Fat16: return std::min<std::uint64_t>(bytes / 2, 0xFFF7);
         case FatKind::Fat32: return std::min<std::uint64_t>(bytes / 4, 0x0FFFFFF7);
+        case FatKind::Exfat: return std::min<std::uint64_t>(bytes / 4, 0xFFFFFFF7);
         default: return 0;
     }
 }
@@ -100,6 +101,7 @@ std::uint32_t CFatTable::Entry(std::uint32_t i) const {
         }
         case FatKind::Fat16: return Le16(p + std::size_t(i) * 2);
         case FatKind::Fat32: return Le32(p + std::size_t(i) * 4) & 0x0FFFFFFF;
+        case FatKind::Exfat: return Le32(p + std::size_t(i) * 4);
         default: return 0;
     }
 }
@@ -109,6 +111,7 @@ bool CFatTable::IsEndMark(std::uint32_t v) const {
         case FatKind::Fat12: return v >= 0xFF8;
         case FatKind::Fat16: return v >= 0xFFF8;
         case FatKind::Fat32: return v >= 0x0FFFFFF8;
+        case FatKind::Exfat: return v >= 0xFFFFFFF7;  // the bad-cluster mark ends a chain too
         default: return true;
     }
 }

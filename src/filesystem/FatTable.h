@@ -10,7 +10,7 @@ namespace vm {
 
 class CBitArray;
 
-enum class FatKind { None, Fat12, Fat16, Fat32 };
+enum class FatKind { None, Fat12, Fat16, Fat32, Exfat };  // Exfat: 32-bit entries, all bits used
 
 // The FAT width that goes with a file-system type code; None for codes without a FAT layout.
 FatKind FatKindOf(std::uint32_t typeCode);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "filesystem/ExfatBoot.h"
+
 namespace vm {
 
 CFileSystem::CFileSystem(CVolume* volume) : pVolume(volume) {
@@ -22,6 +24,7 @@ std::uint32_t CFileSystem::DetectType(const std::uint8_t* bs) {
     if (std::memcmp(bs + 54, "FAT16   ", 8) == 0) return FS_FAT16_SMALL;
     if (std::memcmp(bs + 82, "FAT32   ", 8) == 0) return FS_FAT32;
     if (std::memcmp(bs + 3, "NTFS    ", 8) == 0) return FS_NTFS;
+    if (IsExfatBootSector(bs)) return FS_EXFAT;
     return FS_NONE;
 }
 
@@ -34,6 +37,7 @@ const char* CFileSystem::TypeNameOf(std::uint32_t code) {
         case 128: return "NTFS";
         case 11:
         case 12: return "FAT32";
+        case FS_EXFAT: return "exFAT";
         default: return "Unknown";
     }
 }
@@ -55,7 +59,7 @@ bool IsFatTypeCode(std::uint32_t code) {
 
 bool AnalyserReadsItems(std::uint32_t code) {
     switch (code) {
-        case 1: case 4: case 6: case 7: case 11: case 17:
+        case 1: case 4: case 6: case 7: case 11: case 17: case FS_EXFAT:
             return true;
         default:
             return false;

@@ -20,6 +20,9 @@ enum FsTypeCode : std::uint32_t {
     FS_FAT32 = 11,
     FS_FAT32_LBA = 12,
     FS_FAT16_LBA = 14,
+    // exFAT shares partition type 7 with NTFS; its boot sector tells it apart. Its own code is
+    // also the catalogue id of its boot-sector signature.
+    FS_EXFAT = 26,
 };
 
 class CFileSystem {

@@ -121,6 +121,7 @@ constexpr BuiltinType kTypes[] = {
     {4, kSystem, "System Logical FAT16 Disk", "system", "SYSTEM", R"(2[510] "U" AA & 1[0] EB & 1[2] 90 & b[54] "FAT16")", nullptr},
     {11, kSystem, "System Logical FAT32 Disk", "system", "SYSTEM", R"(2[510] "U" AA & 1[0] EB & 1[2] 90 & b[82] "FAT32")", nullptr},
     {7, kSystem, "System Logical NTFS Disk", "system", "SYSTEM", R"(2[510] "U" AA & 1[0] EB & 1[2] 90 & b[3] "NTFS    ")", nullptr},
+    {26, kSystem, "System Logical exFAT Disk", "system", "SYSTEM", R"(2[510] "U" AA & 1[0] EB & b[3] "EXFAT   ")", nullptr},
     {24, kSystem, "NTFS File Entry ", "system", "SYSTEM", R"(4[0] "FILE")", nullptr},
     // A FAT folder's first cluster: its "." entry, a folder, followed by its ".." entry.
     {25, kSystem, "FAT Directory", "system", "SYSTEM", R"(b[0] ".          " & 1[11] 10 & b[32] "..         ")", nullptr},

@@ -26,7 +26,7 @@ constexpr std::uint32_t kMaxWorkers = 64;
 constexpr std::uint32_t kDefaultBlockSize = 2097152;
 constexpr std::uint32_t kMaxBlockSize = 256u << 20;
 constexpr std::int16_t kBitmapType = 525, kAviType = 524;
-const std::int32_t kBootSectorTypes[] = {1, 4, 7, 11};
+const std::int32_t kBootSectorTypes[] = {FS_FAT12, FS_FAT16_SMALL, FS_NTFS, FS_FAT32, FS_EXFAT};
 
 
 

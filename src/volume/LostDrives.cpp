@@ -5,6 +5,7 @@
 #include "app/Log.h"
 #include "platform/ByteOrder.h"
 #include "app/Notify.h"
+#include "filesystem/ExfatBoot.h"
 #include "volume/LocalComputer.h"
 #include "volume/Volume.h"
 
@@ -19,19 +20,22 @@ std::uint32_t FoundTypeCode(std::int32_t type) {
         case 4: case 6: case 14: case 20: case 22: case 30: return FS_FAT16_SMALL;
         case 7: return FS_NTFS;
         case 11: case 12: case 27: case 28: return FS_FAT32;
+        case FS_EXFAT: return FS_EXFAT;
         default: return FS_NONE;
     }
 }
 
 // Whether a boot sector at byte `at` of a volume, relative to its start, is one of its own
 // copies: FAT keeps copies (FAT32 its backup at the sector its BPB names, and more) in its
-// reserved sectors, where no other volume can lie; NTFS keeps one in its last sector.
+// reserved sectors, where no other volume can lie; NTFS keeps one in its last sector, exFAT its
+// backup boot region 12 sectors in.
 bool IsCopyOfOwnBootSector(const CVolume& v, std::uint64_t at) {
     const std::uint32_t code = v.pFileSystem ? v.pFileSystem->TypeCode : 0;
     const std::uint32_t bps = Le16(v.BootSector + 11);
     if (IsFatTypeCode(code) && bps >= 512 && bps <= 4096)
         return at > 0 && at < std::uint64_t(Le16(v.BootSector + 14)) * bps;
     if (code == FS_NTFS && v.TotalSectors > 1) return at == (v.TotalSectors - 1) * kSectorSize;
+    if (code == FS_EXFAT) return at != 0 && at == std::uint64_t(kExfatBootRegionSectors) * ExfatSectorSize(v.BootSector);
     return false;
 }
 

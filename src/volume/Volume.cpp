@@ -12,6 +12,8 @@
 
 #include "app/Log.h"
 #include "app/Settings.h"
+#include "filesystem/ExfatBoot.h"
+#include "filesystem/VolumeLabel.h"
 #include "platform/SysBlock.h"
 #include "platform/TextConvert.h"
 
@@ -25,6 +27,29 @@ constexpr std::uint64_t kMaxSectorsPerRead = (0xFFFFFFFFull / kSectorSize);
 bool ValidFsSectorSize(std::uint32_t v) { return v >= 512 && v <= 4096 && (v & (v - 1)) == 0; }
 
 std::string SystemErrorText(int err) { return std::strerror(err); }
+
+// An exFAT volume whose main boot region is damaged is read through its backup: the chosen boot
+// sector takes the main one's place. True when the boot sector is exFAT's.
+bool ChooseExfatBootRegion(CVolume& v) {
+    std::uint8_t chosen[512];
+    const auto read = [&v](void* buffer, std::uint64_t offset, std::uint32_t bytes) {
+        return v.ReadSectors(buffer, offset / kSectorSize, bytes / kSectorSize) == bytes;
+    };
+    switch (SelectExfatBootRegion(read, chosen)) {
+        case ExfatRegion::None:
+            return false;
+        case ExfatRegion::Main:
+            return true;
+        case ExfatRegion::Backup:
+            Log().Error("Volume %s: the exFAT boot region is damaged; its backup is used", v.GetDisplayName());
+            break;
+        case ExfatRegion::MainUnchecked:
+            Log().Error("Volume %s: the exFAT boot region and its backup fail their checksums", v.GetDisplayName());
+            break;
+    }
+    std::memcpy(v.BootSector, chosen, sizeof chosen);
+    return true;
+}
 
 }  // namespace
 
@@ -243,10 +268,9 @@ bool CVolume::ReadBootSector() {
     return false;
 }
 
-void CVolume::ApplyFatBootSector(std::uint32_t serialAt, std::uint32_t labelAt) {
+void CVolume::ApplyFatBootSector(std::uint32_t serialAt) {
     std::uint32_t serial = Le32(BootSector + serialAt);
     if (serial) SerialNumber[0] = serial;
-    if (Label.empty()) Label = Trim(OemToUtf8(BootSector + labelAt, 11));
     if (TotalSectors == 0) {
         std::uint64_t total = Le32(BootSector + 32);
         if (total == 0) total = Le16(BootSector + 19);
@@ -254,6 +278,19 @@ void CVolume::ApplyFatBootSector(std::uint32_t serialAt, std::uint32_t labelAt) 
             Log().Error("boot_fat16->BPB.Large_Sectors == 0 && boot_fat16->BPB.Small_Sectors == 0");
         TotalSectors = total * (FsBytesPerSector / kSectorSize);
     }
+}
+
+void CVolume::ApplyExfatBootSector() {
+    ExfatLayout l;
+    std::string why;
+    if (!ReadExfatLayout(BootSector, 0, l, why)) {
+        Log().Error("Volume %s: exFAT boot sector: %s", GetDisplayName(), why);
+        return;
+    }
+    FsBytesPerSector = BytesPerSector = l.FsSectorSize;
+    SectorsPerCluster = l.SectorsPerCluster;
+    if (l.Serial) SerialNumber[0] = l.Serial;
+    if (TotalSectors == 0) TotalSectors = l.VolumeSectors;
 }
 
 void CVolume::ApplyClusterGeometry() {
@@ -282,6 +319,7 @@ std::int32_t CVolume::ParseBootSector() {
     try {
         std::memcpy(OemName, BootSector + 3, 8);
         std::uint32_t detected = CFileSystem::DetectType(BootSector);
+        if ((detected == FS_NONE || detected == FS_EXFAT) && ChooseExfatBootRegion(*this)) detected = FS_EXFAT;
         if (detected) pFileSystem->TypeCode = detected;
         const std::uint32_t code = pFileSystem->TypeCode;
         std::uint32_t bps = Le16(BootSector + 11);
@@ -303,10 +341,10 @@ std::int32_t CVolume::ParseBootSector() {
                 ScanPartitionTable(0, 0);
                 break;
             case 1: case 4: case 6: case 14: case 17: case 134:
-                ApplyFatBootSector(39, 43);
+                ApplyFatBootSector(39);
                 break;
             case 11: case 12: case 139: case 140:
-                ApplyFatBootSector(67, 71);
+                ApplyFatBootSector(67);
                 break;
             case 7: case 135:
                 if (Le32(BootSector + 76)) {
@@ -318,9 +356,16 @@ std::int32_t CVolume::ParseBootSector() {
                     if (total < (1ull << 48)) TotalSectors = total * (FsBytesPerSector / kSectorSize);
                 }
                 break;
+            case FS_EXFAT:
+                ApplyExfatBootSector();
+                break;
             default:
                 break;
         }
+        if (Label.empty())
+            Label = ReadVolumeLabel(code, BootSector, TotalSectors, [this](void* buffer, std::uint64_t first, std::uint64_t count) {
+                return ReadSectors(buffer, first, count);
+            });
         if (TotalBytes == 0 && TotalSectors != 0) TotalBytes = TotalSectors * kSectorSize;
         BytesPerCluster = SectorsPerCluster * kSectorSize;
         if (TotalSectors != 0 && SectorsPerCluster != 0) TotalClusters = TotalSectors / SectorsPerCluster;

@@ -195,7 +195,8 @@ private:
     std::uint32_t TimedRead(std::uint8_t* out, std::vector<std::uint8_t>* swap, std::uint64_t first, std::uint64_t count);
     void QueryPhysicalDrive();
     void QueryLogicalDrive();
-    void ApplyFatBootSector(std::uint32_t serialAt, std::uint32_t labelAt);
+    void ApplyFatBootSector(std::uint32_t serialAt);
+    void ApplyExfatBootSector();
     void ApplyClusterGeometry();
     void ScanPartitionTable(std::uint64_t tableSector, std::uint64_t extendedStart, std::vector<std::uint64_t>& tables);
     void ScanGuidPartitionTable();

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
+#include <ctime>
 
 #include "UiTestSupport.h"
 #include "app/RegistryStore.h"
@@ -20,6 +21,13 @@ using namespace vm::ui;
 
 class FiltersTest : public QObject {
     Q_OBJECT
+public:
+    // A zone far from UTC, so that a local time taken as UTC shows.
+    FiltersTest() {
+        qputenv("TZ", "Asia/Kolkata");
+        tzset();
+    }
+
 private slots:
     void valuesReachTheFilterWithLocalTimesAsUtc() {
         CFilter filter;
@@ -39,6 +47,7 @@ private slots:
         QCOMPARE(filter.DeletedOnly, 1);
         QCOMPARE(filter.DateOn, 1);
         QCOMPARE(filter.DateFrom, UnixToFileTime(midnight.toSecsSinceEpoch() * 1000000000LL));
+        QCOMPARE(filter.DateFrom, UnixToFileTime(1709231400LL * 1000000000LL));  // 2024-02-29 18:30 UTC
         QCOMPARE(filter.DateTo, UnixToFileTime(evening.toSecsSinceEpoch() * 1000000000LL));
         QCOMPARE(filter.TypeMode, FILTER_KNOWN_TYPES);
 

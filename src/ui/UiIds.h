@@ -74,6 +74,35 @@ constexpr int AnalyzingSectors = 57311;
 constexpr int AbortedLog = 57113;
 }  // namespace text
 
+// Controls of the settings sheet that a language file retitles by id.
+namespace ctl {
+constexpr int ShowSplash = 1001;
+constexpr int AutoUpdate = 1002;
+constexpr int ConfirmExit = 1011;
+constexpr int ConfirmScanAbort = 1012;
+constexpr int ConfirmRecoveryAbort = 1013;
+constexpr int ConfirmOverwrite = 1014;
+constexpr int NoTryOpenWarning = 1015;
+constexpr int TryOpenNote = 1016;
+constexpr int SystemTempFolder = 1031;
+constexpr int CustomTempFolder = 1032;
+constexpr int BrowseTempFolder = 1033;
+constexpr int RetriesLabel = 1041;
+constexpr int RetriesHint = 1042;
+constexpr int PauseLabel = 1043;
+constexpr int PauseUnit = 1044;
+constexpr int PauseHint = 1045;
+constexpr int SaveLogToFile = 1051;
+constexpr int LogFileNameLabel = 1052;
+constexpr int LogMaxSizeLabel = 1053;
+constexpr int LogMaxSizeUnit = 1054;
+constexpr int LogClearOnStart = 1055;
+constexpr int LogToDebugger = 1056;
+constexpr int LanguageLabel = 1061;
+constexpr int LanguageNote = 1062;
+constexpr int LanguageHelpNote = 1063;
+}  // namespace ctl
+
 // Modes of the top-level window (the stored AppMode).
 namespace mode {
 constexpr int SignatureWizard = 100;

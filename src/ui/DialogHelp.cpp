@@ -1,5 +1,7 @@
 #include "ui/DialogHelp.h"
 
+#include "ui/HelpWindow.h"
+
 namespace vm::ui {
 namespace {
 std::function<void(const QString&)>& Opener() {
@@ -17,6 +19,7 @@ void SetHelpOpener(std::function<void(const QString& page)> opener) { Opener() =
 void OpenHelpPage(const QString& page) {
     Last() = page;
     if (Opener()) Opener()(page);
+    else CHelpWindow::ShowPage(page);
 }
 
 QString LastHelpPage() { return Last(); }

@@ -25,6 +25,8 @@
 #include "signatures/AppCatalogue.h"
 #include "ui/App.h"
 #include "ui/DriveView.h"
+#include "ui/FiltersDialog.h"
+#include "ui/SettingsSheet.h"
 #include "ui/FoundItemsModel.h"
 #include "ui/Icons.h"
 #include "ui/LogBox.h"
@@ -330,6 +332,20 @@ void CMainFrame::RunCommand(int id) {
         case cmd::SendMail: App.OnHelpCommand(id); break;
         case cmd::About: ShowAbout(); break;
         case cmd::SaveLog: vm::Log().SaveAndShow(); break;
+        case cmd::Settings:
+        case cmd::CommonSettings:
+        case cmd::Confirmations:
+        case cmd::FileTypes:
+        case cmd::TemporaryFolder:
+        case cmd::DriveAccess:
+        case cmd::Logging:
+        case cmd::InterfaceLanguage:
+            ShowSettings(this, id);
+            ApplyTips();  // a new language retitles the tips too
+            break;
+        case cmd::Filters:
+            if (ShowFilters(this, ItemFilter)) View->FilterChanged();
+            break;
         case cmd::ArrangeFirst:
         case cmd::WizardMode:
         case cmd::ArrangeSecond:

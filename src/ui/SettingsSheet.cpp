@@ -25,10 +25,8 @@
 #include "ui/Prompter.h"
 #include "ui/Texts.h"
 #include "ui/Translation.h"
+#include "ui/Icons.h"
 #include "ui/UiIds.h"
-
-// The resources live in a static library: nothing else makes sure they are linked and registered.
-static void InitUiResources() { Q_INIT_RESOURCE(ui); }
 
 namespace vm::ui {
 namespace {
@@ -107,7 +105,7 @@ int SettingsPageOf(int commandId) {
 
 CSettingsSheet::CSettingsSheet(CSettingsBlock& settings, QWidget* owner, int commandId)
     : QDialog(owner), Settings(settings), Translated(PageCount, false) {
-    InitUiResources();
+    LoadResources();
     setWindowTitle(Text(kSettingsTitle));
     Tabs = new QTabWidget;
     Tabs->setUsesScrollButtons(false);  // every page title stays in sight

@@ -15,6 +15,8 @@ struct Entry {
 
 // Sorted by id. Add new texts in their place.
 constexpr Entry kStrings[] = {
+    {132, "You are copying a large amount of data to the clipboard.\r\nAre you sure you want to do this?"},
+    {133, "Error"},
     {134, "Found file: %s"},
     {135, "Analysis duration: %d minute(s), %d second(s)."},
     {136, "Analysis completed. Found %d folder(s) and %d file(s)."},

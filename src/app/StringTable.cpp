@@ -91,6 +91,7 @@ constexpr Entry kStrings[] = {
     {57112, "Aborting..."},
     {57113, "Operation aborted. Incomplete drive analysis!"},
     {57114, "Clear last drive analysis information..."},
+    {57116, "unknown"},
     {57118, "Folder"},
     {57123, "Analysis of %s completed"},
     {57211, "Analyzing file system."},

@@ -65,6 +65,8 @@ constexpr int Progress = 159;
 namespace text {
 constexpr int CopyLargeAmount = 132;
 constexpr int CopyLargeAmountCaption = 133;
+constexpr int Unknown = 57116;
+constexpr int FolderType = 57118;
 constexpr int AdminError = 153;
 constexpr int AdminErrorText = 154;
 constexpr int Confirmation = 157;

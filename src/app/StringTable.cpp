@@ -15,6 +15,8 @@ struct Entry {
 
 // Sorted by id. Add new texts in their place.
 constexpr Entry kStrings[] = {
+    {132, "You are copying a large amount of data to the clipboard.\r\nAre you sure you want to do this?"},
+    {133, "Error"},
     {134, "Found file: %s"},
     {135, "Analysis duration: %d minute(s), %d second(s)."},
     {136, "Analysis completed. Found %d folder(s) and %d file(s)."},
@@ -89,6 +91,7 @@ constexpr Entry kStrings[] = {
     {57112, "Aborting..."},
     {57113, "Operation aborted. Incomplete drive analysis!"},
     {57114, "Clear last drive analysis information..."},
+    {57116, "unknown"},
     {57118, "Folder"},
     {57123, "Analysis of %s completed"},
     {57211, "Analyzing file system."},

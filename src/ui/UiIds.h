@@ -49,6 +49,10 @@ constexpr int ArrangeSecondAlt = 32842;
 constexpr int SaveLog = 134;       // the log box's "..." button
 constexpr int Properties = 32872;  // drive tree context menu: "Volume Information"
 constexpr int ClosePane = 57682;
+// The hex view
+constexpr int Copy = 57634;
+constexpr int SelectAll = 57643;
+constexpr int NextPane = 57680;
 }  // namespace cmd
 
 // Status-bar panes.
@@ -59,6 +63,10 @@ constexpr int Progress = 159;
 
 // Texts by string id that the windows show.
 namespace text {
+constexpr int CopyLargeAmount = 132;
+constexpr int CopyLargeAmountCaption = 133;
+constexpr int Unknown = 57116;
+constexpr int FolderType = 57118;
 constexpr int AdminError = 153;
 constexpr int AdminErrorText = 154;
 constexpr int Confirmation = 157;

@@ -451,9 +451,10 @@ const std::string& CVolume::GetFileSystemName() {
 namespace vm {
 
 std::string SerialNumberText(const CVolume& v) {
-    if (v.SerialNumber[0] == 0) return {};
-    // The low half keeps its leading zeros: "%X%X" would drop digits from the middle.
+    // The low half keeps its leading zeros: "%X%X" would drop digits from the middle; a serial
+    // whose low half is 0 is still a serial.
     if (v.SerialNumber[1]) return Format("%X%08X", v.SerialNumber[1], v.SerialNumber[0]);
+    if (v.SerialNumber[0] == 0) return {};
     return Format("%X", v.SerialNumber[0]);
 }
 

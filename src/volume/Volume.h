@@ -213,8 +213,9 @@ private:
 }  // namespace vm
 
 namespace vm {
-// The serial number as the drive's properties show it: high and low half in hexadecimal one
-// after the other when the high half is set, else the low half; empty when the low half is 0.
+// The serial number as the drive's properties and `vellumark-cli info` show it: the high half in
+// hexadecimal followed by the low half in eight digits when the high half is set, else the low
+// half; empty when both halves are 0.
 std::string SerialNumberText(const CVolume& volume);
 // "physical drive", "logical drive", "virtual drive", "image file", "found volume".
 const char* VolumeKindName(std::int32_t kind);

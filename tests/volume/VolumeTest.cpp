@@ -344,6 +344,25 @@ TEST(BootSector, FieldsFromFatAndNtfsBootSectors) {
     }
 }
 
+TEST(SerialNumber, TextOfBothHalves) {
+    struct Case {
+        std::uint32_t low, high;
+        const char* text;
+    } cases[] = {
+        {0xCAFE1234, 0, "CAFE1234"},        // FAT: 32 bits
+        {0x1234, 0xAB, "AB00001234"},       // NTFS: the low half keeps its zeros
+        {0, 5, "500000000"},                // a zero low half does not hide the serial
+        {0, 0, ""},
+        {0xFFFFFFFF, 0xFFFFFFFF, "FFFFFFFFFFFFFFFF"},
+    };
+    for (const Case& c : cases) {
+        CVolume v(VK_IMAGE);
+        v.SerialNumber[0] = c.low;
+        v.SerialNumber[1] = c.high;
+        EXPECT_EQ(SerialNumberText(v), c.text) << std::hex << c.high << " " << c.low;
+    }
+}
+
 TEST(BootSector, LabelAndNames) {
     ParsedBoot p(FatBootSector("FAT16   ", 512, 4, 20000, 0));
     EXPECT_EQ(p.found.Label, "MY DISK");

@@ -13,6 +13,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QScreen>
+#include <QSplitter>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTextBrowser>
 #include <QToolBar>
@@ -25,6 +27,8 @@
 #include "signatures/AppCatalogue.h"
 #include "ui/App.h"
 #include "ui/DriveView.h"
+#include "ui/FileInformation.h"
+#include "ui/HexView.h"
 #include "ui/FiltersDialog.h"
 #include "ui/SettingsSheet.h"
 #include "ui/FoundItemsModel.h"
@@ -179,12 +183,21 @@ void CMainFrame::BuildPanes() {
     });
     DataViewer = new QDockWidget(Text(text::DataViewerTitle), this);
     DataViewer->setObjectName("dataViewerPane");
-    DataText = new QLabel;
+    // The pane shows a hint until a row is chosen, then the item's information above its bytes.
+    DataText = new QLabel("Select a file or folder in the list to see where it lies on the drive and its bytes.");
     DataText->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     DataText->setWordWrap(true);
     DataText->setMargin(8);
-    DataText->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    DataViewer->setWidget(DataText);
+    DataInfo = new CDataInfoView;
+    Hex = new CHexView;
+    auto* itemPage = new QSplitter(Qt::Vertical);
+    itemPage->addWidget(DataInfo);
+    itemPage->addWidget(Hex);
+    itemPage->setStretchFactor(1, 1);
+    DataPages = new QStackedWidget;
+    DataPages->addWidget(DataText);
+    DataPages->addWidget(itemPage);
+    DataViewer->setWidget(DataPages);
     addDockWidget(Qt::RightDockWidgetArea, DataViewer);
     UpdateDataViewer();
 }
@@ -270,16 +283,22 @@ QString CMainFrame::StatusTextShown() const { return Status->text(); }
 void CMainFrame::UpdateDataViewer() {
     ItemSnapshot snap;
     const QModelIndex current = View->ListView()->currentIndex();
-    if (!current.isValid() || !View->ListModel().ReadRow(current.row(), snap)) {
-        DataText->setText("Select a file or folder in the list to see where it lies on the drive.");
+    CVolume* drive = View->ListModel().Volume();
+    const ItemHandle handle = View->ListModel().HandleAt(current.row());
+    if (!drive || !current.isValid() || !View->ListModel().ReadRow(current.row(), snap) ||
+        !DataInfo->ShowItem(*drive, handle, &AppCatalogue())) {
+        DataPages->setCurrentIndex(0);
         return;
     }
-    const FoundItem& item = snap.Fields;
-    QString text = "<b>" + QString::fromStdString(snap.Name).toHtmlEscaped() + "</b><br>";
-    text += QString(item.Is(FI_DELETED) ? "Deleted" : "Live") + (item.Is(FI_LOST) ? ", found by its signature" : "");
-    text += "<br>" + (item.Is(FI_FOLDER) ? QString("Folder") : "Size: " + QString::fromStdString(SizeText(item)));
-    if (item.DataOffset) text += QStringLiteral("<br>Offset: %1").arg(item.DataOffset);
-    DataText->setText(text);
+    if (snap.Is(FI_FOLDER)) Hex->SetMemory(nullptr, 0);
+    else Hex->ShowItem(*drive, snap);
+    DataPages->setCurrentIndex(1);
+}
+
+void CMainFrame::ShowInformation() {
+    CVolume* drive = View->TreeModel().ResultsVolume();
+    if (drive && !ShowFileInformation(this, *drive, View->CurrentItem(), &AppCatalogue()))
+        Prompter().Tell(this, "The item is no longer listed: the drive was analysed again.", CApp::GetTitle());
 }
 
 void CMainFrame::OnNotification(std::uint32_t code, std::uintptr_t wParam, std::intptr_t lParam) {
@@ -346,6 +365,7 @@ void CMainFrame::RunCommand(int id) {
         case cmd::Filters:
             if (ShowFilters(this, ItemFilter)) View->FilterChanged();
             break;
+        case cmd::Information: ShowInformation(); break;
         case cmd::ArrangeFirst:
         case cmd::WizardMode:
         case cmd::ArrangeSecond:

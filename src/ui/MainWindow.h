@@ -16,12 +16,15 @@
 class QDockWidget;
 class QLabel;
 class QProgressBar;
+class QStackedWidget;
 class QTextBrowser;
 class QToolBar;
 
 namespace vm::ui {
 
 class CApp;
+class CDataInfoView;
+class CHexView;
 class CLogBox;
 class CVolumeExploreView;
 class CQtMenu;
@@ -68,6 +71,7 @@ private:
     void UpdateProgress();
     void UpdateDataViewer();
     void ShowAbout();
+    void ShowInformation();
     void NotAvailableYet(int commandId);
     QAction* NewAction(int id, const QString& text, const QString& shortcut = {});
 
@@ -80,6 +84,9 @@ private:
     QDockWidget* Legend;
     QDockWidget* DataViewer;
     QLabel* DataText;
+    CDataInfoView* DataInfo;
+    CHexView* Hex;
+    QStackedWidget* DataPages;
     QToolBar* Tools;
     std::multimap<int, QAction*> Actions;  // menu and tool-bar actions by command id
     std::shared_ptr<CQtMenu> MenuAdapter;

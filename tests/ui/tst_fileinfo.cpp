@@ -29,7 +29,6 @@ class FileInfoTest : public QObject {
 private slots:
     // The icons are in the interface library's resources, which a static library does not
     // register by itself.
-    void initTestCase() { Q_INIT_RESOURCE(ui); }
 
     void rowsOfFoldersAndFilesAndAStaleHandle() {
         CVolume drive(VK_IMAGE);

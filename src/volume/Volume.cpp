@@ -259,9 +259,9 @@ void CVolume::ApplyClusterGeometry() {
     // 4096-byte clusters even when read from an image); every count stays in 512-byte units.
     const std::uint8_t raw = BootSector[13];
     std::uint64_t bytesPerCluster = 0;
-    const std::uint32_t code = pFileSystem->TypeCode;
-    if (code == 0 || raw == 0) return;
-    if (code == FS_NTFS && raw >= 0x80) {
+    const FsBootLayout boot = FsType(pFileSystem->TypeCode).Boot;
+    if (boot == FsBootLayout::None || raw == 0) return;
+    if (boot == FsBootLayout::Ntfs && raw >= 0x80) {
         unsigned shift = 256u - raw;
         if (shift <= 12) bytesPerCluster = std::uint64_t(FsBytesPerSector) << shift;
     } else if ((raw & (raw - 1)) == 0) {
@@ -286,7 +286,8 @@ std::int32_t CVolume::ParseBootSector() {
         FsBytesPerSector = ValidFsSectorSize(bps) ? bps : kSectorSize;
         if (code != 0 && bps != 0 && !ValidFsSectorSize(bps))
             Log().Error("Volume %s: boot sector gives an invalid sector size (%d bytes)", GetDisplayName(), bps);
-        if (code == FS_NTFS || IsFatTypeCode(code) || code == 134 || code == 135 || code == 139 || code == 140) {
+        const FsBootLayout boot = FsType(code).Boot;
+        if (boot != FsBootLayout::None) {
             ApplyClusterGeometry();
             if (ValidFsSectorSize(bps)) BytesPerSector = bps;
         }
@@ -296,17 +297,15 @@ std::int32_t CVolume::ParseBootSector() {
                 if (TotalBytes) TotalSectors = TotalBytes / kSectorSize;
             }
         }
-        switch (code) {
-            case 0:
-                ScanPartitionTable(0, 0);
-                break;
-            case 1: case 4: case 6: case 14: case 17: case 134:
+        if (code == FS_NONE) ScanPartitionTable(0, 0);
+        switch (boot) {
+            case FsBootLayout::Fat16:
                 ApplyFatBootSector(39, 43);
                 break;
-            case 11: case 12: case 139: case 140:
+            case FsBootLayout::Fat32:
                 ApplyFatBootSector(67, 71);
                 break;
-            case 7: case 135:
+            case FsBootLayout::Ntfs:
                 if (Le32(BootSector + 76)) {
                     SerialNumber[0] = Le32(BootSector + 72);
                     SerialNumber[1] = Le32(BootSector + 76);
@@ -316,7 +315,7 @@ std::int32_t CVolume::ParseBootSector() {
                     if (total < (1ull << 48)) TotalSectors = total * (FsBytesPerSector / kSectorSize);
                 }
                 break;
-            default:
+            case FsBootLayout::None:
                 break;
         }
         if (TotalBytes == 0 && TotalSectors != 0) TotalBytes = TotalSectors * kSectorSize;
@@ -386,9 +385,9 @@ std::size_t CVolume::GetItemPath(const FoundItem& item, std::string& out) const 
 }
 
 int CVolume::GetFileSystemFamily() const {
-    const std::uint32_t code = pFileSystem ? pFileSystem->TypeCode : 0;
-    if (IsFatTypeCode(code)) return 0;
-    return code == FS_NTFS ? 1 : 2;
+    const FsFamily family = FsType(pFileSystem ? pFileSystem->TypeCode : 0).Family;
+    if (IsFatFamily(family)) return 0;
+    return family == FsFamily::Ntfs ? 1 : 2;
 }
 
 const std::string& CVolume::GetFileSystemName() {

@@ -29,7 +29,7 @@ void LogDuration(Clock::time_point start) {
     Log().MessageId(135, std::int64_t(ms / 60000), std::int64_t((ms / 1000) % 60));
 }
 
-bool IsBootSectorFind(std::int16_t type) { return type == 7 || type == 1 || type == 4 || type == 11; }
+bool IsBootSectorFind(std::int16_t type) { return type > 0 && IsRecognitionCode(std::uint32_t(type)); }
 
 }  // namespace
 

@@ -687,3 +687,26 @@ TEST(FatAnalyser, StopsWhenTheRunEndsAndKeepsWhatItFiled) {
 }
 
 }  // namespace
+
+// ---- type by cluster count -----------------------------------------------------------------
+
+namespace {
+
+// Old formatters wrote "FAT     " where mkfs.fat writes "FAT16   ": the text is only a label.
+TEST(FatAnalyser, VolumeLabelledFatIsListedByItsClusterCount) {
+    if (!vmtest::HaveFixture("fat16.img")) GTEST_SKIP() << "no fixture fat16.img";
+    PatchedImage img("fat16.img");
+    std::memcpy(&img.Bytes[54], "FAT     ", 8);
+    img.Save();
+    std::vector<FlsEntry> fls = Fls(img.Path);
+    if (fls.empty()) GTEST_SKIP() << "fls gives nothing";
+    Listing expected;
+    for (const FlsEntry& e : fls) expected.emplace(e.Path, e.Size, e.Deleted);
+    TreeDrive d(img.Path);
+    EXPECT_EQ(d.Volume.pFileSystem->TypeCode, std::uint32_t(FS_FAT16_SMALL));
+    EXPECT_EQ(d.Volume.GetFileSystemName(), "FAT16");
+    d.Volume.pFileSystem->Analyse();
+    EXPECT_EQ(d.List(), expected);
+}
+
+}  // namespace

@@ -412,6 +412,52 @@ TEST(FileSystem, DetectTypeFirstMatchWins) {
     EXPECT_STREQ(CFileSystem::TypeNameOf(99), "Unknown");
 }
 
+// A parameter block that describes a volume decides FAT12, FAT16 or FAT32 by its count of
+// clusters; the label text counts only where the block describes none.
+TEST(FileSystem, FatTypeComesFromTheCountOfClusters) {
+    struct Case {
+        const char* what;
+        const char* label;     // at 54 (FAT12/16 form) or 82 (FAT32 form)
+        std::uint8_t spc;
+        std::uint32_t total;   // sectors
+        std::uint16_t fat16Size;
+        std::uint32_t fat32Size;
+        std::uint16_t rootEntries;
+        std::uint8_t media;
+        std::uint32_t want;
+    } cases[] = {
+        {"FAT16 labelled as old formatters did", "FAT     ", 4, 32768, 32, 0, 512, 0xF8, 4},
+        {"FAT16 without label text", "        ", 4, 32768, 32, 0, 512, 0xF8, 4},
+        {"FAT12 floppy", "FAT     ", 1, 2880, 9, 0, 224, 0xF0, 1},
+        {"4084 clusters are FAT12", "FAT16   ", 1, 1 + 2 * 12 + 32 + 4084, 12, 0, 512, 0xF8, 1},
+        {"4085 clusters are FAT16", "FAT12   ", 1, 1 + 2 * 12 + 32 + 4085, 12, 0, 512, 0xF8, 4},
+        {"65524 clusters are FAT16", "FAT32   ", 1, 1 + 2 * 256 + 32 + 65524, 256, 0, 512, 0xF8, 4},
+        {"FAT32 form", "FAT32   ", 8, 204800, 0, 200, 0, 0xF8, 11},
+        {"FAT32 form below 65525 clusters", "        ", 1, 16384, 0, 128, 0, 0xF8, 11},
+        {"65525 clusters with a 16-bit FAT size: the label decides", "FAT16   ", 1, 1 + 2 * 256 + 32 + 65525, 256, 0,
+         512, 0xF8, 4},
+        {"no media byte: the label decides", "FAT12   ", 4, 32768, 32, 0, 512, 0x00, 1},
+        {"no media byte, no label", "FAT     ", 4, 32768, 32, 0, 512, 0x00, 0},
+        {"data area past the end", "FAT     ", 4, 60, 32, 0, 512, 0xF8, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> b(512, 0);
+        const bool fat32 = c.fat16Size == 0;
+        b[11] = 0x00, b[12] = 0x02;  // 512-byte sectors
+        b[13] = c.spc;
+        b[14] = 1;                   // one reserved sector
+        b[16] = 2;                   // two FATs
+        b[17] = std::uint8_t(c.rootEntries), b[18] = std::uint8_t(c.rootEntries >> 8);
+        if (c.total < 65536) b[19] = std::uint8_t(c.total), b[20] = std::uint8_t(c.total >> 8);
+        else std::memcpy(&b[32], &c.total, 4);
+        b[21] = c.media;
+        b[22] = std::uint8_t(c.fat16Size), b[23] = std::uint8_t(c.fat16Size >> 8);
+        std::memcpy(&b[36], &c.fat32Size, 4);
+        std::memcpy(&b[fat32 ? 82 : 54], c.label, 8);
+        EXPECT_EQ(CFileSystem::DetectType(b.data()), c.want) << c.what;
+    }
+}
+
 TEST(BitArray, BoundsAndFind) {
     CBitArray a;
     ASSERT_TRUE(a.Create(nullptr, 13, false));

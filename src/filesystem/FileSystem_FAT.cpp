@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/Log.h"
+#include "platform/UnalignedRead.h"
 #include "volume/Volume.h"
 
 namespace vm {
@@ -340,17 +341,22 @@ std::uint32_t CFileSystem_FAT::ReadExtents(const std::vector<Extent>& extents, v
 std::uint32_t CFileSystem_FAT::FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length) {
     if (length == 0 || !buffer || !pVolume) return 0;
     try {
-        std::vector<Extent> extents;
-        if (item.Is(FI_LOST)) {
-            extents.push_back({(item.DataOffset + offset) / 512, (std::uint64_t(length) + 511) / 512});
-        } else {
-            if (!EnsureLayout() || item.Id < 2) {
-                Log().Error("CFileSystem_FAT.FileRead: Can't read sector at: %I64d", item.DataOffset / 512);
-                return 0;
-            }
-            MapRange(item, offset, length, extents);
+        const bool lost = item.Is(FI_LOST);
+        if (!lost && (!EnsureLayout() || item.Id < 2)) {
+            Log().Error("CFileSystem_FAT.FileRead: Can't read sector at: %I64d", item.DataOffset / 512);
+            return 0;
         }
-        return ReadExtents(extents, buffer, length);
+        // Whole sectors from the one that holds the first byte asked for.
+        const std::uint64_t start = lost ? item.DataOffset + offset : offset;
+        const std::uint32_t skip = std::uint32_t(start % 512);
+        return ReadFromInsideUnit(skip, buffer, length, [&](void* out, std::uint32_t bytes) {
+            std::vector<Extent> extents;
+            if (lost)
+                extents.push_back({start / 512, (std::uint64_t(bytes) + 511) / 512});
+            else
+                MapRange(item, offset - skip, bytes, extents);
+            return ReadExtents(extents, out, bytes);
+        });
     } catch (...) {
         return 0;
     }

@@ -7,6 +7,7 @@
 #include "app/Log.h"
 #include "filesystem/Lznt1.h"
 #include "platform/TextConvert.h"
+#include "platform/UnalignedRead.h"
 
 namespace vm {
 namespace {
@@ -35,13 +36,9 @@ bool ClusterPosition(std::uint64_t lcn, std::uint32_t bpc, std::uint64_t inner, 
 // Reads `n` bytes at volume byte `position` into out; false when they could not all be read.
 bool ReadVolumeBytes(const IMftOwner& owner, std::uint64_t position, std::uint32_t n, std::uint8_t* out) {
     const std::uint64_t first = position / 512;
-    const std::uint32_t skip = std::uint32_t(position % 512);
-    const std::uint32_t sectors = std::uint32_t((std::uint64_t(skip) + n + 511) / 512);
-    if (skip == 0 && n % 512 == 0) return owner.ReadVolumeSectors(out, first, sectors) >= n;
-    std::vector<std::uint8_t> scratch(std::size_t(sectors) * 512);
-    if (owner.ReadVolumeSectors(scratch.data(), first, sectors) < std::uint64_t(skip) + n) return false;
-    std::memcpy(out, scratch.data() + skip, n);
-    return true;
+    return ReadFromInsideUnit(std::uint32_t(position % 512), out, n, [&](void* whole, std::uint32_t bytes) {
+               return owner.ReadVolumeSectors(whole, first, (bytes + 511) / 512);
+           }) >= n;
 }
 
 // The run that maps `vcn` in a list sorted by StartVcn, or null.

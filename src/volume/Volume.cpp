@@ -14,6 +14,7 @@
 #include "app/Settings.h"
 #include "platform/SysBlock.h"
 #include "platform/TextConvert.h"
+#include "platform/UnalignedRead.h"
 
 namespace vm {
 namespace {
@@ -198,24 +199,20 @@ std::uint32_t CVolume::TimedRead(std::uint8_t* out, std::vector<std::uint8_t>* s
 }
 
 std::uint32_t CVolume::FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length) {
-    if (length == 0) return 0;
-    const std::uint64_t first = (item.DataOffset + offset) / kSectorSize;
+    if (length == 0 || !buffer) return 0;
+    const std::uint64_t position = item.DataOffset + offset;
+    const std::uint64_t first = position / kSectorSize;
     try {
-        const std::uint64_t count = (std::uint64_t(length) + kSectorSize - 1) / kSectorSize;
-        std::uint32_t got;
-        if (length % kSectorSize == 0) {
-            got = ReadSectors(buffer, first, count);
-        } else {
-            // The caller's buffer holds `length` bytes: read the whole sectors aside.
-            std::vector<std::uint8_t> whole(std::size_t(count * kSectorSize));
-            got = ReadSectors(whole.data(), first, count);
-            std::memcpy(buffer, whole.data(), std::min<std::size_t>(length, whole.size()));
-        }
+        // The item's bytes from `position` on, wherever in its sector that lies.
+        const std::uint32_t got = ReadFromInsideUnit(
+            std::uint32_t(position % kSectorSize), buffer, length, [&](void* out, std::uint32_t bytes) {
+                return ReadSectors(out, first, (std::uint64_t(bytes) + kSectorSize - 1) / kSectorSize);
+            });
         if (got == 0) {
             Log().Error("CVolume::FileRead: Can't read sector at: %I64d", first);
             return 0;
         }
-        return std::min(got, length);
+        return got;
     } catch (...) {
         Log().Error("CVolume::FileRead.Except read sector at: %I64d", first);
         return 0;

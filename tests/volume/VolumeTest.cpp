@@ -127,18 +127,34 @@ TEST(VolumeRead, BadSectorInsideABlockKeepsTheDataBeforeItInPlace) {
     EXPECT_EQ(buf[1024], 0);
 }
 
-TEST(VolumeRead, FileReadRounding) {
-    FaultyImage img(PatternImage(16));
+TEST(VolumeRead, FileReadGivesTheBytesAtTheOffsetAsked) {
+    std::vector<std::uint8_t> bytes(16 * 512);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::uint8_t(i * 7 + i / 251);
+    FaultyImage img(bytes);
+    struct Case {
+        std::uint64_t dataOffset, offset;
+        std::uint32_t length;
+    } cases[] = {
+        {0, 0, 1024},      // whole sectors
+        {0, 100, 1},       // inside the first sector
+        {0, 100, 1000},    // across a sector boundary
+        {1000, 0, 1000},   // an item that starts inside a sector
+        {1000, 24, 512},   // whole-sector length from inside a sector
+        {512, 1536, 700},
+        {0, 8000, 192},    // up to the image's last byte
+    };
+    for (const Case& c : cases) {
+        FoundItem item;
+        item.DataOffset = c.dataOffset;
+        std::vector<std::uint8_t> got(c.length, 0xEE);
+        const std::uint64_t at = c.dataOffset + c.offset;
+        EXPECT_EQ(img.volume.FileRead(item, got.data(), c.offset, c.length), c.length) << at;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + std::ptrdiff_t(at))) << at;
+    }
     FoundItem item;
-    item.DataOffset = 1000;  // rounded down to sector 1
-    std::vector<std::uint8_t> exact(1000, 0xEE);
-    EXPECT_EQ(img.volume.FileRead(item, exact.data(), 0, 1000), 1000u);
-    EXPECT_EQ(exact[0], 1);
-    EXPECT_EQ(exact[999], 2);
-    std::vector<std::uint8_t> whole(1024);
-    EXPECT_EQ(img.volume.FileRead(item, whole.data(), 512, 1024), 1024u);
-    EXPECT_EQ(whole[0], 2);
-    EXPECT_EQ(img.volume.FileRead(item, whole.data(), 0, 0), 0u);
+    std::vector<std::uint8_t> rest(1000, 0xEE);
+    EXPECT_EQ(img.volume.FileRead(item, rest.data(), 8000, 1000), 192u);  // what the image holds
+    EXPECT_EQ(img.volume.FileRead(item, rest.data(), 0, 0), 0u);
 }
 
 TEST(VolumeRead, FileReadReturnsOnlyWhatWasRead) {

@@ -79,8 +79,15 @@ private:
     void SettleParent(FoundItem& item, std::uint16_t parentSequence);
     std::uint32_t LostFolderFor(std::uint32_t parent, std::uint16_t sequence);
     bool Running() const { return !RunCheck || RunCheck(); }
+    // The record of an item with its attribute list merged, loaded once for the item last asked
+    // for (recovery reads a file chunk by chunk); null when it cannot be read.
+    std::shared_ptr<const CMftRecord> RecordOf(const FoundItem& item);
 
     std::function<bool()> RunCheck;
+    using ItemKey = std::pair<std::uint32_t, std::uint64_t>;  // record number, copy's position
+    std::mutex RecordLock;
+    ItemKey LastKey;
+    std::shared_ptr<const CMftRecord> LastRecord;
     std::vector<RecordState> Walked;  // the records walked so far, by number
     std::mutex LostLock;
     std::map<std::pair<std::uint32_t, std::uint16_t>, std::uint32_t> LostFolders;

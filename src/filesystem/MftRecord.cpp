@@ -160,8 +160,10 @@ RunListEnd DecodeRunList(const std::uint8_t* data, std::size_t size, std::uint64
 int ApplyFixups(std::uint8_t* record, std::uint32_t size) {
     const std::uint32_t at = Le16(record + 4), count = Le16(record + 6);
     if (count == 0) return 0;
-    if (at < 8 || std::uint64_t(at) + 2ull * count > size) return -1;
+    if (at < 8 || std::uint64_t(at) + 2ull * count > size) return kFixupsOutside;
     const std::uint32_t strides = std::min(count - 1, size / kFixupStride);
+    for (std::uint32_t i = 1; i <= strides; ++i)
+        if (std::memcmp(record + i * kFixupStride - 2, record + at, 2) != 0) return kFixupsTorn;
     for (std::uint32_t i = 1; i <= strides; ++i) std::memcpy(record + i * kFixupStride - 2, record + at + 2 * i, 2);
     return int(strides);
 }
@@ -286,9 +288,16 @@ bool CMftRecord::Parse() {
     CompressionUnit = 0;
     ParentSequence = 0;
     if (!IsFile()) return false;
-    if (ApplyFixups(pBuffer.data(), Size()) < 0) {
-        Log().Error("CMftRecord: update sequence of record %d lies outside the record", RecordNumber());
-        return false;
+    switch (ApplyFixups(pBuffer.data(), Size())) {
+        case kFixupsOutside:
+            Log().Error("CMftRecord: update sequence of record %d lies outside the record", RecordNumber());
+            return false;
+        case kFixupsTorn:
+            Log().Error("CMftRecord: record %d is torn (a sector lacks its update sequence number); skipped",
+                        RecordNumber());
+            return false;
+        default:
+            break;
     }
     // The attribute chain must end with its end mark inside the record.
     Attr a;

@@ -62,8 +62,12 @@ RunListEnd DecodeRunList(const std::uint8_t* data, std::size_t size, std::uint64
                          std::vector<DataRun>& runs);
 
 // Applies the update-sequence fix-ups to every 512-byte stride of a record of `size` bytes, as
-// far as the update-sequence array reaches. Returns the strides mended, or -1 when the array
-// lies outside the record.
+// far as the update-sequence array reaches. Returns the strides mended, kFixupsOutside when the
+// array lies outside the record, or kFixupsTorn when a stride does not end with the update
+// sequence number (the record was torn: only part of it reached the drive); the record is
+// unchanged then.
+constexpr int kFixupsOutside = -1;
+constexpr int kFixupsTorn = -2;
 int ApplyFixups(std::uint8_t* record, std::uint32_t size);
 
 class CMftRecord {

@@ -85,7 +85,8 @@ int RunCat(const CommonOptions&, const TargetOptions& target, const std::string&
     if (!item) return Fail(error);
     constexpr std::uint32_t kChunk = 2 << 20;
     std::vector<std::uint8_t> buffer(kChunk);
-    const std::uint64_t size = item->SizeKnown() ? item->Size : 0;
+    const std::uint64_t claimed = item->SizeKnown() ? item->Size : 0;
+    const std::uint64_t size = std::min(claimed, volume->ItemHeldBytes(*item));  // a damaged size ends where the drive does
     for (std::uint64_t done = 0; done < size;) {
         const std::uint32_t want = std::uint32_t(std::min<std::uint64_t>(kChunk, size - done));
         const std::uint32_t got = volume->ReadItem(*item, buffer.data(), done, want);
@@ -93,6 +94,9 @@ int RunCat(const CommonOptions&, const TargetOptions& target, const std::string&
         if (!WriteAll(buffer.data(), std::min(got, want))) return Fail("cannot write to standard output");
         done += std::min(got, want);
     }
+    if (size < claimed)
+        return Fail("'" + pathOrId + "' claims " + std::to_string(claimed) + " bytes, but the drive holds only " +
+                    std::to_string(size) + " of them; those were written");
     return 0;
 }
 

@@ -17,6 +17,7 @@ CFileSystem::~CFileSystem() = default;
 int CFileSystem::Analyse() { return 0; }
 void CFileSystem::ExamineFoundRecord(const FoundItem&) {}
 std::uint32_t CFileSystem::FileRead(const FoundItem&, void*, std::uint64_t, std::uint32_t) { return 0; }
+std::uint64_t CFileSystem::HeldBytes(const FoundItem&) { return kNoBound; }
 
 std::uint32_t CFileSystem::DetectType(const std::uint8_t* bs) {
     if (!bs) return FS_NONE;

@@ -24,6 +24,10 @@ public:
     virtual void ExamineFoundRecord(const FoundItem& find);
     // `length` bytes of the item's data from `offset` into it; the base reads nothing.
     virtual std::uint32_t FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length);
+    // How many bytes of the item's data, from its start, the drive holds for FileRead to read: a
+    // size field that claims more is damage. kNoBound when the analyser knows no bound.
+    static constexpr std::uint64_t kNoBound = ~std::uint64_t(0);
+    virtual std::uint64_t HeldBytes(const FoundItem& item);
 
     // The type code of a boot sector (at least 512 bytes), 0 when none is recognised. A FAT
     // boot sector whose parameter block describes a usable volume is FAT12, FAT16 or FAT32 by

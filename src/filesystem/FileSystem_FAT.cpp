@@ -252,34 +252,39 @@ void CFileSystem_FAT::ExamineFoundRecord(const FoundItem& find) {
     }
 }
 
-// A live file whose chain still links as many clusters as its size needs is read along the
-// chain; the runs of the last file asked for are kept, since recovery reads a file chunk by chunk.
-bool CFileSystem_FAT::LiveChainRuns(const FoundItem& item, std::vector<ClusterRun>& runs) {
-    if (item.Is(FI_DELETED) || Table.Empty() || !L.ClusterInRange(item.Id)) return false;
+// A live file is read along its chain when the chain links as many clusters as its size needs,
+// or ends with an end mark before that (the file holds no more); a deleted file (whose chain is
+// cleared) and a file whose chain breaks lie contiguously from their first cluster, up to the
+// end of the data area. The layout of the last file asked for is kept, since recovery reads a
+// file chunk by chunk.
+CFileSystem_FAT::FileLayout CFileSystem_FAT::LayoutOf(const FoundItem& item) {
+    FileLayout contiguous;
+    if (L.ClusterInRange(item.Id))
+        contiguous.Held = std::uint64_t(L.ClusterLimit - item.Id) * L.BytesPerCluster;
+    if (item.Is(FI_DELETED) || Table.Empty() || !L.ClusterInRange(item.Id)) return contiguous;
     std::lock_guard<std::mutex> g(ChainLock);
-    if (LastChain.Id != item.Id || LastChain.Size != item.Size || LastChain.Runs.empty()) {
-        LastChain = ChainCache{};
-        LastChain.Id = item.Id;
-        LastChain.Size = item.Size;
-        const std::uint64_t size = item.SizeKnown() ? item.Size : 0;
-        const std::uint64_t needed = std::max<std::uint64_t>(1, (size + L.BytesPerCluster - 1) / L.BytesPerCluster);
-        std::vector<std::uint32_t> clusters;
-        if (needed < L.ClusterLimit && Table.Chain(item.Id, std::uint32_t(needed), clusters) != ChainEnd::Loop &&
-            clusters.size() == needed) {
-            LastChain.Intact = true;
-            for (std::uint32_t c : clusters) {
-                if (!LastChain.Runs.empty() && LastChain.Runs.back().First + LastChain.Runs.back().Count == c)
-                    ++LastChain.Runs.back().Count;
-                else
-                    LastChain.Runs.push_back({c, 1});
-            }
-        } else {
-            LastChain.Runs.push_back({item.Id, 0});
-        }
+    if (LastChain.Id == item.Id && LastChain.Size == item.Size && LastChain.Valid) return LastChain.Layout;
+    LastChain = ChainCache{item.Id, item.Size, true, contiguous};
+    const std::uint64_t size = item.SizeKnown() ? item.Size : 0;
+    const std::uint64_t needed = std::max<std::uint64_t>(1, (size + L.BytesPerCluster - 1) / L.BytesPerCluster);
+    std::vector<std::uint32_t> clusters;
+    const ChainEnd end = Table.Chain(item.Id, std::uint32_t(std::min<std::uint64_t>(needed, L.ClusterLimit)), clusters);
+    if (clusters.size() != needed && end != ChainEnd::EndMark) return LastChain.Layout;
+    FileLayout& chain = LastChain.Layout;
+    chain.AlongChain = true;
+    chain.Held = std::uint64_t(clusters.size()) * L.BytesPerCluster;
+    for (std::uint32_t c : clusters) {
+        if (!chain.Runs.empty() && chain.Runs.back().First + chain.Runs.back().Count == c)
+            ++chain.Runs.back().Count;
+        else
+            chain.Runs.push_back({c, 1});
     }
-    if (!LastChain.Intact) return false;
-    runs = LastChain.Runs;
-    return true;
+    return chain;
+}
+
+std::uint64_t CFileSystem_FAT::HeldBytes(const FoundItem& item) {
+    if (!pVolume || !EnsureLayout() || item.Id < 2) return 0;
+    return LayoutOf(item).Held;
 }
 
 // The sectors that hold `bytes` bytes of the item from `offset` on.
@@ -288,16 +293,14 @@ void CFileSystem_FAT::MapRange(const FoundItem& item, std::uint64_t offset, std:
     out.clear();
     std::uint64_t first = offset / 512;
     std::uint64_t count = (bytes + 511) / 512;
-    std::vector<ClusterRun> runs;
-    if (!LiveChainRuns(item, runs)) {
-        // Deleted files (whose chain is cleared) and files without a usable chain lie
-        // contiguously from their first cluster.
+    const FileLayout layout = LayoutOf(item);
+    if (!layout.AlongChain) {
         out.push_back({L.ClusterSector(item.Id) + first, count});
         return;
     }
     const std::uint64_t perCluster = L.SectorsPerCluster;
     std::uint64_t runStart = 0;  // sector index in the file of the run's first sector
-    for (const ClusterRun& r : runs) {
+    for (const ClusterRun& r : layout.Runs) {
         const std::uint64_t runSectors = std::uint64_t(r.Count) * perCluster;
         if (count == 0) break;
         if (first < runStart + runSectors) {

@@ -364,6 +364,16 @@ std::shared_ptr<const CMftRecord> CFileSystem_NTFS::RecordOf(const FoundItem& it
     return reader;
 }
 
+std::uint64_t CFileSystem_NTFS::HeldBytes(const FoundItem& item) {
+    if (!pVolume || (item.Flags & FI_LOST)) return kNoBound;
+    try {
+        const std::shared_ptr<const CMftRecord> reader = RecordOf(item);
+        return reader ? reader->HeldBytes(pVolume->TotalClusters) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
 std::uint32_t CFileSystem_NTFS::FileRead(const FoundItem& item, void* buffer, std::uint64_t offset,
                                          std::uint32_t length) {
     if (length == 0 || !buffer || !pVolume) return 0;

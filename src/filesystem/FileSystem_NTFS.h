@@ -29,6 +29,8 @@ public:
     // that lie in the live MFT were filed by the walk already and are left alone.
     void ExamineFoundRecord(const FoundItem& find) override;
     std::uint32_t FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length) override;
+    // A file's data ends where its runs stop mapping clusters of the volume.
+    std::uint64_t HeldBytes(const FoundItem& item) override;
     // Files the record found at byte `position` of the drive (outside the MFT). The item keeps
     // that position (with the record's file type), so that reading it reads this copy.
     virtual void ParseRecord(const std::uint8_t* record, std::uint64_t position);

@@ -517,6 +517,25 @@ std::int64_t CMftRecord::VcnToLcn(std::uint64_t vcn) const {
     return -1;
 }
 
+std::uint64_t CMftRecord::HeldBytes(std::uint64_t volumeClusters) const {
+    if (!DataFound) return 0;
+    if (!NonResident) return DataSize;
+    const std::uint64_t bpc = pOwner ? pOwner->GetBytesPerCluster() : 0;
+    if (bpc == 0) return 0;
+    std::uint64_t vcn = 0;  // the first cluster not mapped yet; Runs are sorted and apart
+    for (const DataRun& r : Runs) {
+        if (r.StartVcn != vcn) break;
+        std::uint64_t n = r.Length;
+        if (!r.Sparse && volumeClusters) {
+            const std::uint64_t lcn = std::uint64_t(r.Lcn);
+            n = lcn >= volumeClusters ? 0 : std::min(n, volumeClusters - lcn);
+        }
+        vcn += n;
+        if (n < r.Length) break;
+    }
+    return vcn > DataSize / bpc ? DataSize : std::min(DataSize, vcn * bpc);
+}
+
 std::uint32_t CMftRecord::ReadData(std::uint64_t offset, std::uint32_t length, void* buffer) const {
     if (!buffer || length == 0 || !DataFound) return 0;
     auto* out = static_cast<std::uint8_t*>(buffer);

@@ -104,6 +104,10 @@ public:
     // threads at once.
     std::uint32_t ReadData(std::uint64_t offset, std::uint32_t length, void* buffer) const;
     std::int64_t VcnToLcn(std::uint64_t vcn) const;
+    // Bytes of the data, from its start, that ReadData can deliver: the data size, cut where the
+    // runs stop mapping clusters from the first on (a gap, or a run that leaves a volume of
+    // `volumeClusters` clusters; 0 when its size is not known). Sparse runs map zeros.
+    std::uint64_t HeldBytes(std::uint64_t volumeClusters) const;
 
     const std::uint8_t* Buffer() const { return pBuffer.data(); }
     std::uint32_t Size() const { return std::uint32_t(pBuffer.size()); }

@@ -262,6 +262,7 @@ bool CRecovery::HasTempFiles() const { return !TempFiles.empty(); }
 int CRecovery::RecoverItem(FoundItem* item, const std::string* destination) {
     RecoveryResult result = RR_FAILED;
     TargetCreated = false;
+    CopySize = CutBytes = 0;
     try {
         result = RecoverOne(item, destination);
     } catch (...) {
@@ -270,7 +271,7 @@ int CRecovery::RecoverItem(FoundItem* item, const std::string* destination) {
     ++Results[result];
     if (item && !item->Is(FI_FOLDER)) {
         std::lock_guard<std::mutex> g(PathLock);
-        Ended.push_back({item, TargetCreated ? TargetPath : std::string(), result});
+        Ended.push_back({item, TargetCreated ? TargetPath : std::string(), result, CutBytes});
     }
     return result == RR_DONE ? 1 : 0;
 }
@@ -311,6 +312,7 @@ RecoveryResult CRecovery::RecoverOne(FoundItem* item, const std::string* destina
         return RR_FAILED;
     }
     Log().Message(Format(GetString(201), PrintableName(item->NameOrEmpty()), PrintableName(source), folder.Path()));
+    BoundBySource(*item);
     return FileRecovery(folder, name);
 }
 
@@ -353,6 +355,16 @@ int CRecovery::SettleLostSize(FoundItem& item) {
     }
     item.Size = size;
     return 1;
+}
+
+void CRecovery::BoundBySource(const FoundItem& item) {
+    CopySize = item.Size;
+    const std::uint64_t held = Volume->ItemHeldBytes(item);
+    if (held >= item.Size) return;
+    CopySize = held;
+    CutBytes = item.Size - held;
+    Log().Error("FileRecovery: '%s' claims %I64d bytes, but the drive holds only %I64d of them; the file is cut there",
+                PrintableName(item.NameOrEmpty()), item.Size, held);
 }
 
 int CRecovery::AskProbableSize(FoundItem& item, std::uint64_t& size) {
@@ -433,6 +445,8 @@ RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& n
             Log().Error("FileRecovery: nothing of '%s' could be read", path);
         else if (end == CopyEnd::WriteFailed)
             Log().Error("FileRecovery: nothing of '%s' could be written; the empty file is removed", path);
+        else if (CutBytes)
+            Log().Error("FileRecovery: nothing of '%s' lies on the drive", path);
         else
             Log().Error(GetString(215), path);
         ::unlinkat(folder.Fd(), name.c_str(), 0);
@@ -443,7 +457,9 @@ RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& n
     const std::uint64_t size = TargetItem->Size;
     switch (end) {
         case CopyEnd::Complete:
-            return RR_DONE;
+            if (CutBytes == 0) return RR_DONE;
+            Log().Error("FileRecovery: '%s' is cut: %I64d of %I64d bytes written", path, written, size);
+            return RR_INCOMPLETE;
         case CopyEnd::Stopped:
             Log().Error("FileRecovery: recovery of '%s' was stopped after %I64d of %I64d bytes; the partial file is kept",
                         path, written, size);
@@ -482,8 +498,7 @@ std::uint32_t CRecovery::ReadChunk(std::uint64_t pos, std::uint32_t want) {
 }
 
 CRecovery::CopyEnd CRecovery::RecoveryCycle(int fd, std::uint64_t& written) {
-    const FoundItem& item = *TargetItem;
-    const std::uint64_t size = item.Size;
+    const std::uint64_t size = CopySize;
     bool anyRead = false;
     for (std::uint64_t pos = 0; std::int64_t(pos) < std::int64_t(size); pos += kRecoveryChunk) {
         try {

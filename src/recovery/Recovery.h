@@ -38,7 +38,8 @@ enum class SelectionSource { List, Tree };
 enum RecoveryResult : int {
     RR_FAILED = 0,
     RR_DONE = 1,
-    RR_INCOMPLETE = 2,  // a partial file is kept: stopped, or the destination took no more
+    RR_INCOMPLETE = 2,  // a partial file is kept: stopped, the destination took no more, or cut
+                        // where the drive holds no more of it than its size claims (Outcome::CutBytes)
 };
 
 // Opens a file with the desktop's associated application. Answers above 32 mean success, 31 that
@@ -99,6 +100,9 @@ public:
         const FoundItem* Item;
         std::string Target;  // empty when nothing was created
         RecoveryResult Result;
+        // Bytes that the item's size claims past what the drive holds of it (a damaged size
+        // field): not written, the file ends before them. 0 when nothing was cut.
+        std::uint64_t CutBytes = 0;
     };
     // Those of the files from the `first`-th ended one on (all of them by default); callers that
     // follow a running job ask for the ones they have not seen yet.
@@ -119,6 +123,8 @@ private:
     RecoveryResult RecoverOne(FoundItem* item, const std::string* destination);
     RecoveryResult RecoverFolderItem(const FoundItem& item, CTargetFolder& parent, const std::string& source);
     int SettleLostSize(FoundItem& item);
+    // Sets CopySize from the item's size and what the drive holds of it.
+    void BoundBySource(const FoundItem& item);
     int AskProbableSize(FoundItem& item, std::uint64_t& size);
     int CreateTarget(CTargetFolder& folder, std::string& name);
     RecoveryResult FileRecovery(CTargetFolder& folder, std::string& name);
@@ -141,6 +147,8 @@ private:
     FileOpener Opener;
 
     FoundItem* TargetItem = nullptr;
+    std::uint64_t CopySize = 0;  // bytes of TargetItem to copy: its size, or less where the drive holds less
+    std::uint64_t CutBytes = 0;  // its size less CopySize
     bool TargetCreated = false;
     mutable std::mutex PathLock;
     std::string TargetPath;

@@ -229,6 +229,18 @@ std::uint32_t CVolume::ReadItem(const FoundItem& item, void* buffer, std::uint64
     }
 }
 
+std::uint64_t CVolume::ItemHeldBytes(const FoundItem& item) {
+    try {
+        if (!item.Is(FI_LOST) && pFileSystem && AnalyserReadsItems(pFileSystem->TypeCode))
+            return pFileSystem->HeldBytes(item);
+        const std::uint64_t end = TotalBytes ? TotalBytes : TotalSectors * kSectorSize;
+        if (end == 0) return CFileSystem::kNoBound;
+        return item.DataOffset < end ? end - item.DataOffset : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
 bool CVolume::ReadBootSector() {
     try {
         if (ReadSectors(BootSector, 0, 2) != 0) return true;

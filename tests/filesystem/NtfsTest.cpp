@@ -986,6 +986,39 @@ TEST(NtfsFixups, TornRecordIsRefusedUnchanged) {
     EXPECT_EQ(r, before);
 }
 
+TEST(MftRecord, HeldBytesEndWhereTheRunsStopMappingTheVolume) {
+    MemoryOwner owner(1024, 4096, 64);
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> runs;
+        std::uint64_t size;
+        std::uint64_t volumeClusters;
+        std::uint64_t want;
+    } cases[] = {
+        {"size within its runs", {0x11, 0x04, 0x0A, 0x00}, 10000, 64, 10000},
+        {"size far past its runs", {0x11, 0x04, 0x0A, 0x00}, 1ull << 42, 64, 4 * 4096},
+        {"a sparse run maps zeros", {0x11, 0x02, 0x0A, 0x01, 0x30, 0x00}, 1ull << 42, 64, 50 * 4096},
+        {"a run that leaves the volume", {0x11, 0x08, 0x3C, 0x00}, 8 * 4096, 64, 4 * 4096},
+        {"a run that starts past the volume", {0x11, 0x02, 0x0A, 0x11, 0x02, 0x40, 0x00}, 1ull << 30, 64, 2 * 4096},
+        {"volume of unknown size", {0x11, 0x08, 0x3C, 0x00}, 8 * 4096, 0, 8 * 4096},
+    };
+    for (const Case& c : cases) {
+        RecordBuilder b;
+        b.NonResident(AT_DATA, c.runs, c.size);
+        CMftRecord r(&owner, b.Bytes().data());
+        EXPECT_EQ(r.HeldBytes(c.volumeClusters), c.want) << c.what;
+    }
+    // A gap between two extents: nothing after it is known.
+    RecordBuilder gap;
+    gap.NonResident(AT_DATA, {0x11, 0x02, 0x0A, 0x00}, 1ull << 30).NonResident(AT_DATA, {0x11, 0x02, 0x14, 0x00}, 0, 5);
+    CMftRecord g(&owner, gap.Bytes().data());
+    ASSERT_EQ(g.Runs.size(), 2u);
+    EXPECT_EQ(g.HeldBytes(64), 2u * 4096);
+    RecordBuilder resident;
+    resident.Resident(AT_DATA, std::vector<std::uint8_t>(300, 'x'));
+    EXPECT_EQ(CMftRecord(&owner, resident.Bytes().data()).HeldBytes(64), 300u);
+}
+
 namespace {
 
 // A real volume's items by name, analysed through a reader that counts the reads of `from` ..

@@ -121,7 +121,8 @@ int RunCat(const CommonOptions&, const TargetOptions& target, const std::string&
     if (!item) return Fail(error);
     constexpr std::uint32_t kChunk = 2 << 20;
     std::vector<std::uint8_t> buffer(kChunk);
-    const std::uint64_t size = item->SizeKnown() ? item->Size : 0;
+    const std::uint64_t claimed = item->SizeKnown() ? item->Size : 0;
+    const std::uint64_t size = std::min(claimed, volume->ItemHeldBytes(*item));  // a damaged size ends where the drive does
     for (std::uint64_t done = 0; done < size;) {
         const std::uint32_t want = std::uint32_t(std::min<std::uint64_t>(kChunk, size - done));
         const std::uint32_t got = std::min(volume->ReadItem(*item, buffer.data(), done, want), want);
@@ -132,6 +133,9 @@ int RunCat(const CommonOptions&, const TargetOptions& target, const std::string&
             return Fail("cannot read '" + pathOrId + "' from byte " + std::to_string(done) + " of " +
                         std::to_string(size) + "; the output ends there");
     }
+    if (size < claimed)
+        return Fail("'" + pathOrId + "' claims " + std::to_string(claimed) + " bytes, but the drive holds only " +
+                    std::to_string(size) + " of them; those were written");
     return 0;
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/Format.h"
 #include "filesystem/BitArray.h"
+#include "filesystem/FsTypeCodes.h"
 
 namespace vm {
 namespace {
@@ -27,12 +28,31 @@ std::uint64_t EntriesIn(FatKind kind, std::uint64_t bytes) {
 }  // namespace
 
 FatKind FatKindOf(std::uint32_t typeCode) {
-    switch (typeCode) {
-        case 1: case 17: return FatKind::Fat12;
-        case 4: case 6: return FatKind::Fat16;
-        case 11: return FatKind::Fat32;
+    switch (FsType(typeCode).Family) {
+        case FsFamily::Fat12: return FatKind::Fat12;
+        case FsFamily::Fat16: return FatKind::Fat16;
+        case FsFamily::Fat32: return FatKind::Fat32;
         default: return FatKind::None;
     }
+}
+
+FatKind FatKindOfBootSector(const std::uint8_t* boot) {
+    const std::uint32_t bps = Le16(boot + 11), spc = boot[13], reserved = Le16(boot + 14), fats = boot[16];
+    const std::uint32_t rootEntries = Le16(boot + 17), media = boot[21];
+    const std::uint64_t fat16Size = Le16(boot + 22), fat32Size = Le32(boot + 36);
+    const std::uint64_t total = Le16(boot + 19) ? Le16(boot + 19) : Le32(boot + 32);
+    if (bps < 512 || bps > 4096 || !PowerOfTwo(bps) || !PowerOfTwo(spc) || reserved == 0 || fats == 0 ||
+        (media != 0xF0 && media < 0xF8))
+        return FatKind::None;
+    const bool fat32Form = fat16Size == 0 && rootEntries == 0;
+    const std::uint64_t fatSize = fat32Form ? fat32Size : fat16Size;
+    const std::uint64_t dataStart = reserved + fats * fatSize + (std::uint64_t(rootEntries) * 32 + bps - 1) / bps;
+    if (fatSize == 0 || total <= dataStart) return FatKind::None;
+    const std::uint64_t clusters = (total - dataStart) / spc;
+    if (fat32Form) return FatKind::Fat32;
+    if (clusters < 4085) return FatKind::Fat12;
+    // A 16-bit FAT cannot number more clusters: such a block is damaged.
+    return clusters < 65525 ? FatKind::Fat16 : FatKind::None;
 }
 
 bool ReadFatLayout(const std::uint8_t* boot, FatKind kind, std::uint64_t totalSectors, FatLayout& out,

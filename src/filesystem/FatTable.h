@@ -15,6 +15,12 @@ enum class FatKind { None, Fat12, Fat16, Fat32, Exfat };  // Exfat: 32-bit entri
 // The FAT width that goes with a file-system type code; None for codes without a FAT layout.
 FatKind FatKindOf(std::uint32_t typeCode);
 
+// The FAT width of a boot sector (at least 512 bytes) by its count of clusters: below 4085
+// FAT12, below 65525 FAT16. A parameter block in the FAT32 form (no 16-bit FAT size, no root
+// directory entries) is FAT32 at any count. None when the parameter block describes no usable
+// FAT volume.
+FatKind FatKindOfBootSector(const std::uint8_t* boot);
+
 struct FatLayout {
     FatKind Kind = FatKind::None;
     std::uint32_t FsSectorSize = 512;      // bytes per sector of the file system itself

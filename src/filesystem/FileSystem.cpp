@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "filesystem/ExfatBoot.h"
+#include "filesystem/FatTable.h"
 
 namespace vm {
 
@@ -17,30 +18,27 @@ CFileSystem::~CFileSystem() = default;
 int CFileSystem::Analyse() { return 0; }
 void CFileSystem::ExamineFoundRecord(const FoundItem&) {}
 std::uint32_t CFileSystem::FileRead(const FoundItem&, void*, std::uint64_t, std::uint32_t) { return 0; }
+std::uint64_t CFileSystem::HeldBytes(const FoundItem&) { return kNoBound; }
 
 std::uint32_t CFileSystem::DetectType(const std::uint8_t* bs) {
     if (!bs) return FS_NONE;
-    if (std::memcmp(bs + 54, "FAT12   ", 8) == 0) return FS_FAT12;
-    if (std::memcmp(bs + 54, "FAT16   ", 8) == 0) return FS_FAT16_SMALL;
-    if (std::memcmp(bs + 82, "FAT32   ", 8) == 0) return FS_FAT32;
-    if (std::memcmp(bs + 3, "NTFS    ", 8) == 0) return FS_NTFS;
-    if (IsExfatBootSector(bs)) return FS_EXFAT;
+    switch (FatKindOfBootSector(bs)) {
+        case FatKind::Fat12: return FsFamilyCode(FsFamily::Fat12);
+        case FatKind::Fat16: return FsFamilyCode(FsFamily::Fat16);
+        case FatKind::Fat32: return FsFamilyCode(FsFamily::Fat32);
+        case FatKind::Exfat:
+        case FatKind::None: break;
+    }
+    // A parameter block that describes no usable volume: the label text is all there is.
+    if (std::memcmp(bs + 54, "FAT12   ", 8) == 0) return FsFamilyCode(FsFamily::Fat12);
+    if (std::memcmp(bs + 54, "FAT16   ", 8) == 0) return FsFamilyCode(FsFamily::Fat16);
+    if (std::memcmp(bs + 82, "FAT32   ", 8) == 0) return FsFamilyCode(FsFamily::Fat32);
+    if (std::memcmp(bs + 3, "NTFS    ", 8) == 0) return FsFamilyCode(FsFamily::Ntfs);
+    if (IsExfatBootSector(bs)) return FsFamilyCode(FsFamily::Exfat);
     return FS_NONE;
 }
 
-const char* CFileSystem::TypeNameOf(std::uint32_t code) {
-    switch (code) {
-        case 1: return "FAT12";
-        case 4:
-        case 6: return "FAT16";
-        case 7:
-        case 128: return "NTFS";
-        case 11:
-        case 12: return "FAT32";
-        case FS_EXFAT: return "exFAT";
-        default: return "Unknown";
-    }
-}
+const char* CFileSystem::TypeNameOf(std::uint32_t code) { return FsType(code).Name; }
 
 void CFileSystem::CopyTypeFrom(const CFileSystem& other) {
     TypeCode = other.TypeCode;
@@ -48,22 +46,8 @@ void CFileSystem::CopyTypeFrom(const CFileSystem& other) {
     TypeName = other.TypeName;
 }
 
-bool IsFatTypeCode(std::uint32_t code) {
-    switch (code) {
-        case 1: case 4: case 6: case 11: case 12: case 14: case 17: case 20: case 22: case 27: case 28: case 30:
-            return true;
-        default:
-            return false;
-    }
-}
+bool IsFatTypeCode(std::uint32_t code) { return IsFatFamily(FsType(code).Family); }
 
-bool AnalyserReadsItems(std::uint32_t code) {
-    switch (code) {
-        case 1: case 4: case 6: case 7: case 11: case 17: case FS_EXFAT:
-            return true;
-        default:
-            return false;
-    }
-}
+bool AnalyserReadsItems(std::uint32_t code) { return FsType(code).Family != FsFamily::None; }
 
 }  // namespace vm

@@ -5,25 +5,11 @@
 #include <string>
 
 #include "filesystem/FoundItem.h"
+#include "filesystem/FsTypeCodes.h"
 
 namespace vm {
 
 class CVolume;
-
-// Partition-type codes, which boot-sector recognition also yields.
-enum FsTypeCode : std::uint32_t {
-    FS_NONE = 0,
-    FS_FAT12 = 1,
-    FS_FAT16_SMALL = 4,
-    FS_FAT16 = 6,
-    FS_NTFS = 7,
-    FS_FAT32 = 11,
-    FS_FAT32_LBA = 12,
-    FS_FAT16_LBA = 14,
-    // exFAT shares partition type 7 with NTFS; its boot sector tells it apart. Its own code is
-    // also the catalogue id of its boot-sector signature.
-    FS_EXFAT = 26,
-};
 
 class CFileSystem {
 public:
@@ -38,8 +24,14 @@ public:
     virtual void ExamineFoundRecord(const FoundItem& find);
     // `length` bytes of the item's data from `offset` into it; the base reads nothing.
     virtual std::uint32_t FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length);
+    // How many bytes of the item's data, from its start, the drive holds for FileRead to read: a
+    // size field that claims more is damage. kNoBound when the analyser knows no bound.
+    static constexpr std::uint64_t kNoBound = ~std::uint64_t(0);
+    virtual std::uint64_t HeldBytes(const FoundItem& item);
 
-    // The type code of a boot sector (at least 512 bytes), 0 when none is recognised.
+    // The type code of a boot sector (at least 512 bytes), 0 when none is recognised. A FAT
+    // boot sector whose parameter block describes a usable volume is FAT12, FAT16 or FAT32 by
+    // its count of clusters, whatever its label text says.
     static std::uint32_t DetectType(const std::uint8_t* bootSector);
     static const char* TypeNameOf(std::uint32_t code);
     void SetTypeName(std::uint32_t code) { TypeName = TypeNameOf(code); }
@@ -55,9 +47,9 @@ protected:
     CVolume* pVolume;
 };
 
-// True for the codes of the FAT family and of NTFS (GetFileSystemFamily 0 and 1).
+// True for the codes that the FAT analyser reads (FAT12, FAT16, FAT32 and their variants).
 bool IsFatTypeCode(std::uint32_t code);
-// The analyser's own read serves items of these codes; other items are read raw.
+// The analyser's own read serves items of the codes an analyser reads; other items are read raw.
 bool AnalyserReadsItems(std::uint32_t code);
 
 }  // namespace vm

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/Log.h"
+#include "platform/UnalignedRead.h"
 #include "volume/Volume.h"
 
 namespace vm {
@@ -251,34 +252,39 @@ void CFileSystem_FAT::ExamineFoundRecord(const FoundItem& find) {
     }
 }
 
-// A live file whose chain still links as many clusters as its size needs is read along the
-// chain; the runs of the last file asked for are kept, since recovery reads a file chunk by chunk.
-bool CFileSystem_FAT::LiveChainRuns(const FoundItem& item, std::vector<ClusterRun>& runs) {
-    if (item.Is(FI_DELETED) || Table.Empty() || !L.ClusterInRange(item.Id)) return false;
+// A live file is read along its chain when the chain links as many clusters as its size needs,
+// or ends with an end mark before that (the file holds no more); a deleted file (whose chain is
+// cleared) and a file whose chain breaks lie contiguously from their first cluster, up to the
+// end of the data area. The layout of the last file asked for is kept, since recovery reads a
+// file chunk by chunk.
+CFileSystem_FAT::FileLayout CFileSystem_FAT::LayoutOf(const FoundItem& item) {
+    FileLayout contiguous;
+    if (L.ClusterInRange(item.Id))
+        contiguous.Held = std::uint64_t(L.ClusterLimit - item.Id) * L.BytesPerCluster;
+    if (item.Is(FI_DELETED) || Table.Empty() || !L.ClusterInRange(item.Id)) return contiguous;
     std::lock_guard<std::mutex> g(ChainLock);
-    if (LastChain.Id != item.Id || LastChain.Size != item.Size || LastChain.Runs.empty()) {
-        LastChain = ChainCache{};
-        LastChain.Id = item.Id;
-        LastChain.Size = item.Size;
-        const std::uint64_t size = item.SizeKnown() ? item.Size : 0;
-        const std::uint64_t needed = std::max<std::uint64_t>(1, (size + L.BytesPerCluster - 1) / L.BytesPerCluster);
-        std::vector<std::uint32_t> clusters;
-        if (needed < L.ClusterLimit && Table.Chain(item.Id, std::uint32_t(needed), clusters) != ChainEnd::Loop &&
-            clusters.size() == needed) {
-            LastChain.Intact = true;
-            for (std::uint32_t c : clusters) {
-                if (!LastChain.Runs.empty() && LastChain.Runs.back().First + LastChain.Runs.back().Count == c)
-                    ++LastChain.Runs.back().Count;
-                else
-                    LastChain.Runs.push_back({c, 1});
-            }
-        } else {
-            LastChain.Runs.push_back({item.Id, 0});
-        }
+    if (LastChain.Id == item.Id && LastChain.Size == item.Size && LastChain.Valid) return LastChain.Layout;
+    LastChain = ChainCache{item.Id, item.Size, true, contiguous};
+    const std::uint64_t size = item.SizeKnown() ? item.Size : 0;
+    const std::uint64_t needed = std::max<std::uint64_t>(1, (size + L.BytesPerCluster - 1) / L.BytesPerCluster);
+    std::vector<std::uint32_t> clusters;
+    const ChainEnd end = Table.Chain(item.Id, std::uint32_t(std::min<std::uint64_t>(needed, L.ClusterLimit)), clusters);
+    if (clusters.size() != needed && end != ChainEnd::EndMark) return LastChain.Layout;
+    FileLayout& chain = LastChain.Layout;
+    chain.AlongChain = true;
+    chain.Held = std::uint64_t(clusters.size()) * L.BytesPerCluster;
+    for (std::uint32_t c : clusters) {
+        if (!chain.Runs.empty() && chain.Runs.back().First + chain.Runs.back().Count == c)
+            ++chain.Runs.back().Count;
+        else
+            chain.Runs.push_back({c, 1});
     }
-    if (!LastChain.Intact) return false;
-    runs = LastChain.Runs;
-    return true;
+    return chain;
+}
+
+std::uint64_t CFileSystem_FAT::HeldBytes(const FoundItem& item) {
+    if (!pVolume || !EnsureLayout() || item.Id < 2) return 0;
+    return LayoutOf(item).Held;
 }
 
 // The sectors that hold `bytes` bytes of the item from `offset` on.
@@ -287,16 +293,14 @@ void CFileSystem_FAT::MapRange(const FoundItem& item, std::uint64_t offset, std:
     out.clear();
     std::uint64_t first = offset / 512;
     std::uint64_t count = (bytes + 511) / 512;
-    std::vector<ClusterRun> runs;
-    if (!LiveChainRuns(item, runs)) {
-        // Deleted files (whose chain is cleared) and files without a usable chain lie
-        // contiguously from their first cluster.
+    const FileLayout layout = LayoutOf(item);
+    if (!layout.AlongChain) {
         out.push_back({L.ClusterSector(item.Id) + first, count});
         return;
     }
     const std::uint64_t perCluster = L.SectorsPerCluster;
     std::uint64_t runStart = 0;  // sector index in the file of the run's first sector
-    for (const ClusterRun& r : runs) {
+    for (const ClusterRun& r : layout.Runs) {
         const std::uint64_t runSectors = std::uint64_t(r.Count) * perCluster;
         if (count == 0) break;
         if (first < runStart + runSectors) {
@@ -339,17 +343,22 @@ std::uint32_t CFileSystem_FAT::ReadExtents(const std::vector<Extent>& extents, v
 std::uint32_t CFileSystem_FAT::FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length) {
     if (length == 0 || !buffer || !pVolume) return 0;
     try {
-        std::vector<Extent> extents;
-        if (item.Is(FI_LOST)) {
-            extents.push_back({(item.DataOffset + offset) / 512, (std::uint64_t(length) + 511) / 512});
-        } else {
-            if (!EnsureLayout() || item.Id < 2) {
-                Log().Error("CFileSystem_FAT.FileRead: Can't read sector at: %I64d", item.DataOffset / 512);
-                return 0;
-            }
-            MapRange(item, offset, length, extents);
+        const bool lost = item.Is(FI_LOST);
+        if (!lost && (!EnsureLayout() || item.Id < 2)) {
+            Log().Error("CFileSystem_FAT.FileRead: Can't read sector at: %I64d", item.DataOffset / 512);
+            return 0;
         }
-        return ReadExtents(extents, buffer, length);
+        // Whole sectors from the one that holds the first byte asked for.
+        const std::uint64_t start = lost ? item.DataOffset + offset : offset;
+        const std::uint32_t skip = std::uint32_t(start % 512);
+        return ReadFromInsideUnit(skip, buffer, length, [&](void* out, std::uint32_t bytes) {
+            std::vector<Extent> extents;
+            if (lost)
+                extents.push_back({start / 512, (std::uint64_t(bytes) + 511) / 512});
+            else
+                MapRange(item, offset - skip, bytes, extents);
+            return ReadExtents(extents, out, bytes);
+        });
     } catch (...) {
         return 0;
     }

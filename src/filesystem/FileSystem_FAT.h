@@ -26,6 +26,8 @@ public:
     int Analyse() override;
     void ExamineFoundRecord(const FoundItem& find) override;
     std::uint32_t FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length) override;
+    // A live file's chain bounds it; a deleted one, read contiguously, ends with the data area.
+    std::uint64_t HeldBytes(const FoundItem& item) override;
 
     // The walk goes on while this answers true (the analysis run flag); always when not set.
     void SetRunCheck(std::function<bool()> running) { RunCheck = std::move(running); }
@@ -61,7 +63,13 @@ private:
     void FileEntry(const FatDirEntry& entry, std::uint32_t parent, bool queueFolders);
     std::uint32_t ClusterAtSector(std::uint64_t sector) const;
 
-    bool LiveChainRuns(const FoundItem& item, std::vector<ClusterRun>& runs);
+    // Where a file's data lies: along its chain, or contiguously from its first cluster.
+    struct FileLayout {
+        bool AlongChain = false;
+        std::vector<ClusterRun> Runs;  // when along the chain
+        std::uint64_t Held = 0;        // bytes of the file the drive holds
+    };
+    FileLayout LayoutOf(const FoundItem& item);
     void MapRange(const FoundItem& item, std::uint64_t offset, std::uint64_t bytes, std::vector<Extent>& out);
     std::uint32_t ReadExtents(const std::vector<Extent>& extents, void* buffer, std::uint32_t length);
 
@@ -78,8 +86,8 @@ private:
     struct ChainCache {
         std::uint32_t Id = 0;
         std::uint64_t Size = 0;
-        bool Intact = false;
-        std::vector<ClusterRun> Runs;
+        bool Valid = false;
+        FileLayout Layout;
     };
     std::mutex ChainLock;
     ChainCache LastChain;

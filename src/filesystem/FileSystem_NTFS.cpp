@@ -335,6 +335,45 @@ void CFileSystem_NTFS::ParseRecord(const std::uint8_t* record, std::uint64_t pos
     FileItem(item);
 }
 
+std::shared_ptr<const CMftRecord> CFileSystem_NTFS::RecordOf(const FoundItem& item) {
+    const bool copy = item.FileType == kFileTypeMftRecord && item.DataOffset != 0;
+    const ItemKey key{item.Id, copy ? item.DataOffset : 0};
+    {
+        std::lock_guard<std::mutex> g(RecordLock);
+        if (LastRecord && LastKey == key) return LastRecord;
+    }
+    std::vector<std::uint8_t> record(RecordSize);
+    if (copy) {
+        if (pVolume->ReadSectors(record.data(), item.DataOffset / 512, RecordSize / 512) < RecordSize) {
+            Log().Error("CFileSystem_NTFS.FileRead: Can't read record at %I64d", item.DataOffset);
+            return nullptr;
+        }
+    } else if (ReadMftRecord(item.Id, record.data()) == 0) {
+        Log().Error("CFileSystem_NTFS.FileRead: Can't read record %d", item.Id);
+        return nullptr;
+    }
+    auto reader = std::make_shared<CMftRecord>(this);
+    if (!reader->LoadRecord(record.data())) {
+        Log().Error("CFileSystem_NTFS.FileRead: Can't read record %d", item.Id);
+        return nullptr;
+    }
+    reader->LoadAttributeList();
+    std::lock_guard<std::mutex> g(RecordLock);
+    LastKey = key;
+    LastRecord = reader;
+    return reader;
+}
+
+std::uint64_t CFileSystem_NTFS::HeldBytes(const FoundItem& item) {
+    if (!pVolume || (item.Flags & FI_LOST)) return kNoBound;
+    try {
+        const std::shared_ptr<const CMftRecord> reader = RecordOf(item);
+        return reader ? reader->HeldBytes(pVolume->TotalClusters) : 0;
+    } catch (...) {
+        return 0;
+    }
+}
+
 std::uint32_t CFileSystem_NTFS::FileRead(const FoundItem& item, void* buffer, std::uint64_t offset,
                                          std::uint32_t length) {
     if (length == 0 || !buffer || !pVolume) return 0;
@@ -344,27 +383,12 @@ std::uint32_t CFileSystem_NTFS::FileRead(const FoundItem& item, void* buffer, st
             if (got == 0) Log().Error("CFileSystem_NTFS.FileRead: Can't read record at %I64d", item.DataOffset + offset);
             return got;
         }
-        std::vector<std::uint8_t> record(RecordSize);
-        const bool copy = item.FileType == kFileTypeMftRecord && item.DataOffset != 0;
-        if (copy) {
-            if (pVolume->ReadSectors(record.data(), item.DataOffset / 512, RecordSize / 512) < RecordSize) {
-                Log().Error("CFileSystem_NTFS.FileRead: Can't read record at %I64d", item.DataOffset);
-                return 0;
-            }
-        } else if (ReadMftRecord(item.Id, record.data()) == 0) {
-            Log().Error("CFileSystem_NTFS.FileRead: Can't read record %d", item.Id);
-            return 0;
-        }
-        CMftRecord reader(this);
-        if (!reader.LoadRecord(record.data())) {
-            Log().Error("CFileSystem_NTFS.FileRead: Can't read record %d", item.Id);
-            return 0;
-        }
-        reader.LoadAttributeList();
-        if (reader.IsEncrypted() && offset == 0)
+        const std::shared_ptr<const CMftRecord> reader = RecordOf(item);
+        if (!reader) return 0;
+        if (reader->IsEncrypted() && offset == 0)
             Log().Message(Format("CFileSystem_NTFS.FileRead: %s is encrypted; its data is copied as stored",
                                  item.NameOrEmpty()));
-        return reader.ReadData(offset, length, buffer);
+        return reader->ReadData(offset, length, buffer);
     } catch (...) {
         return 0;
     }

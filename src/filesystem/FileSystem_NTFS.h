@@ -29,6 +29,8 @@ public:
     // that lie in the live MFT were filed by the walk already and are left alone.
     void ExamineFoundRecord(const FoundItem& find) override;
     std::uint32_t FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length) override;
+    // A file's data ends where its runs stop mapping clusters of the volume.
+    std::uint64_t HeldBytes(const FoundItem& item) override;
     // Files the record found at byte `position` of the drive (outside the MFT). The item keeps
     // that position (with the record's file type), so that reading it reads this copy.
     virtual void ParseRecord(const std::uint8_t* record, std::uint64_t position);
@@ -79,8 +81,15 @@ private:
     void SettleParent(FoundItem& item, std::uint16_t parentSequence);
     std::uint32_t LostFolderFor(std::uint32_t parent, std::uint16_t sequence);
     bool Running() const { return !RunCheck || RunCheck(); }
+    // The record of an item with its attribute list merged, loaded once for the item last asked
+    // for (recovery reads a file chunk by chunk); null when it cannot be read.
+    std::shared_ptr<const CMftRecord> RecordOf(const FoundItem& item);
 
     std::function<bool()> RunCheck;
+    using ItemKey = std::pair<std::uint32_t, std::uint64_t>;  // record number, copy's position
+    std::mutex RecordLock;
+    ItemKey LastKey;
+    std::shared_ptr<const CMftRecord> LastRecord;
     std::vector<RecordState> Walked;  // the records walked so far, by number
     std::mutex LostLock;
     std::map<std::pair<std::uint32_t, std::uint16_t>, std::uint32_t> LostFolders;

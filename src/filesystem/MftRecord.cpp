@@ -7,6 +7,7 @@
 #include "app/Log.h"
 #include "filesystem/Lznt1.h"
 #include "platform/TextConvert.h"
+#include "platform/UnalignedRead.h"
 
 namespace vm {
 namespace {
@@ -35,13 +36,9 @@ bool ClusterPosition(std::uint64_t lcn, std::uint32_t bpc, std::uint64_t inner, 
 // Reads `n` bytes at volume byte `position` into out; false when they could not all be read.
 bool ReadVolumeBytes(const IMftOwner& owner, std::uint64_t position, std::uint32_t n, std::uint8_t* out) {
     const std::uint64_t first = position / 512;
-    const std::uint32_t skip = std::uint32_t(position % 512);
-    const std::uint32_t sectors = std::uint32_t((std::uint64_t(skip) + n + 511) / 512);
-    if (skip == 0 && n % 512 == 0) return owner.ReadVolumeSectors(out, first, sectors) >= n;
-    std::vector<std::uint8_t> scratch(std::size_t(sectors) * 512);
-    if (owner.ReadVolumeSectors(scratch.data(), first, sectors) < std::uint64_t(skip) + n) return false;
-    std::memcpy(out, scratch.data() + skip, n);
-    return true;
+    return ReadFromInsideUnit(std::uint32_t(position % 512), out, n, [&](void* whole, std::uint32_t bytes) {
+               return owner.ReadVolumeSectors(whole, first, (bytes + 511) / 512);
+           }) >= n;
 }
 
 // The run that maps `vcn` in a list sorted by StartVcn, or null.
@@ -163,8 +160,10 @@ RunListEnd DecodeRunList(const std::uint8_t* data, std::size_t size, std::uint64
 int ApplyFixups(std::uint8_t* record, std::uint32_t size) {
     const std::uint32_t at = Le16(record + 4), count = Le16(record + 6);
     if (count == 0) return 0;
-    if (at < 8 || std::uint64_t(at) + 2ull * count > size) return -1;
+    if (at < 8 || std::uint64_t(at) + 2ull * count > size) return kFixupsOutside;
     const std::uint32_t strides = std::min(count - 1, size / kFixupStride);
+    for (std::uint32_t i = 1; i <= strides; ++i)
+        if (std::memcmp(record + i * kFixupStride - 2, record + at, 2) != 0) return kFixupsTorn;
     for (std::uint32_t i = 1; i <= strides; ++i) std::memcpy(record + i * kFixupStride - 2, record + at + 2 * i, 2);
     return int(strides);
 }
@@ -289,9 +288,16 @@ bool CMftRecord::Parse() {
     CompressionUnit = 0;
     ParentSequence = 0;
     if (!IsFile()) return false;
-    if (ApplyFixups(pBuffer.data(), Size()) < 0) {
-        Log().Error("CMftRecord: update sequence of record %d lies outside the record", RecordNumber());
-        return false;
+    switch (ApplyFixups(pBuffer.data(), Size())) {
+        case kFixupsOutside:
+            Log().Error("CMftRecord: update sequence of record %d lies outside the record", RecordNumber());
+            return false;
+        case kFixupsTorn:
+            Log().Error("CMftRecord: record %d is torn (a sector lacks its update sequence number); skipped",
+                        RecordNumber());
+            return false;
+        default:
+            break;
     }
     // The attribute chain must end with its end mark inside the record.
     Attr a;
@@ -509,6 +515,25 @@ std::int64_t CMftRecord::VcnToLcn(std::uint64_t vcn) const {
     for (const DataRun& r : Runs)
         if (r.StartVcn <= vcn && vcn <= r.EndVcn) return r.Lcn + std::int64_t(vcn - r.StartVcn);
     return -1;
+}
+
+std::uint64_t CMftRecord::HeldBytes(std::uint64_t volumeClusters) const {
+    if (!DataFound) return 0;
+    if (!NonResident) return DataSize;
+    const std::uint64_t bpc = pOwner ? pOwner->GetBytesPerCluster() : 0;
+    if (bpc == 0) return 0;
+    std::uint64_t vcn = 0;  // the first cluster not mapped yet; Runs are sorted and apart
+    for (const DataRun& r : Runs) {
+        if (r.StartVcn != vcn) break;
+        std::uint64_t n = r.Length;
+        if (!r.Sparse && volumeClusters) {
+            const std::uint64_t lcn = std::uint64_t(r.Lcn);
+            n = lcn >= volumeClusters ? 0 : std::min(n, volumeClusters - lcn);
+        }
+        vcn += n;
+        if (n < r.Length) break;
+    }
+    return vcn > DataSize / bpc ? DataSize : std::min(DataSize, vcn * bpc);
 }
 
 std::uint32_t CMftRecord::ReadData(std::uint64_t offset, std::uint32_t length, void* buffer) const {

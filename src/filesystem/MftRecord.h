@@ -62,8 +62,12 @@ RunListEnd DecodeRunList(const std::uint8_t* data, std::size_t size, std::uint64
                          std::vector<DataRun>& runs);
 
 // Applies the update-sequence fix-ups to every 512-byte stride of a record of `size` bytes, as
-// far as the update-sequence array reaches. Returns the strides mended, or -1 when the array
-// lies outside the record.
+// far as the update-sequence array reaches. Returns the strides mended, kFixupsOutside when the
+// array lies outside the record, or kFixupsTorn when a stride does not end with the update
+// sequence number (the record was torn: only part of it reached the drive); the record is
+// unchanged then.
+constexpr int kFixupsOutside = -1;
+constexpr int kFixupsTorn = -2;
 int ApplyFixups(std::uint8_t* record, std::uint32_t size);
 
 class CMftRecord {
@@ -100,6 +104,10 @@ public:
     // threads at once.
     std::uint32_t ReadData(std::uint64_t offset, std::uint32_t length, void* buffer) const;
     std::int64_t VcnToLcn(std::uint64_t vcn) const;
+    // Bytes of the data, from its start, that ReadData can deliver: the data size, cut where the
+    // runs stop mapping clusters from the first on (a gap, or a run that leaves a volume of
+    // `volumeClusters` clusters; 0 when its size is not known). Sparse runs map zeros.
+    std::uint64_t HeldBytes(std::uint64_t volumeClusters) const;
 
     const std::uint8_t* Buffer() const { return pBuffer.data(); }
     std::uint32_t Size() const { return std::uint32_t(pBuffer.size()); }

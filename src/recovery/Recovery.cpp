@@ -263,6 +263,7 @@ int CRecovery::RecoverItem(FoundItem* item, const std::string* destination) {
     RecoveryResult result = RR_FAILED;
     TargetCreated = false;
     TargetWritten = TargetZeroFilled = 0;
+    CopySize = CutBytes = 0;
     try {
         result = RecoverOne(item, destination);
     } catch (...) {
@@ -272,7 +273,7 @@ int CRecovery::RecoverItem(FoundItem* item, const std::string* destination) {
     if (item && !item->Is(FI_FOLDER)) {
         std::lock_guard<std::mutex> g(PathLock);
         Ended.push_back({item, TargetCreated ? TargetPath : std::string(), result, TargetCreated ? TargetWritten : 0,
-                         TargetCreated ? TargetZeroFilled : 0});
+                         TargetCreated ? TargetZeroFilled : 0, CutBytes});
     }
     return result == RR_DONE ? 1 : 0;
 }
@@ -313,6 +314,7 @@ RecoveryResult CRecovery::RecoverOne(FoundItem* item, const std::string* destina
         return RR_FAILED;
     }
     Log().Message(Format(GetString(201), PrintableName(item->NameOrEmpty()), PrintableName(source), folder.Path()));
+    BoundBySource(*item);
     return FileRecovery(folder, name);
 }
 
@@ -355,6 +357,16 @@ int CRecovery::SettleLostSize(FoundItem& item) {
     }
     item.Size = size;
     return 1;
+}
+
+void CRecovery::BoundBySource(const FoundItem& item) {
+    CopySize = item.Size;
+    const std::uint64_t held = Volume->ItemHeldBytes(item);
+    if (held >= item.Size) return;
+    CopySize = held;
+    CutBytes = item.Size - held;
+    Log().Error("FileRecovery: '%s' claims %I64d bytes, but the drive holds only %I64d of them; the file is cut there",
+                PrintableName(item.NameOrEmpty()), item.Size, held);
 }
 
 int CRecovery::AskProbableSize(FoundItem& item, std::uint64_t& size) {
@@ -437,6 +449,8 @@ RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& n
             Log().Error("FileRecovery: nothing of '%s' could be read", path);
         else if (end == CopyEnd::WriteFailed)
             Log().Error("FileRecovery: nothing of '%s' could be written; the empty file is removed", path);
+        else if (CutBytes)
+            Log().Error("FileRecovery: nothing of '%s' lies on the drive", path);
         else
             Log().Error(GetString(215), path);
         ::unlinkat(folder.Fd(), name.c_str(), 0);
@@ -447,9 +461,11 @@ RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& n
     const std::uint64_t size = TargetItem->Size;
     switch (end) {
         case CopyEnd::Complete:
-            if (TargetZeroFilled == 0) return RR_DONE;
-            Log().Error("FileRecovery: '%s' is partial: %I64d of its %I64d bytes could not be read and are zeros",
-                        path, TargetZeroFilled, written);
+            if (CutBytes == 0 && TargetZeroFilled == 0) return RR_DONE;
+            if (CutBytes) Log().Error("FileRecovery: '%s' is cut: %I64d of %I64d bytes written", path, written, size);
+            if (TargetZeroFilled)
+                Log().Error("FileRecovery: '%s' is partial: %I64d of its %I64d bytes could not be read and are zeros",
+                            path, TargetZeroFilled, written);
             return RR_INCOMPLETE;
         case CopyEnd::Stopped:
             Log().Error("FileRecovery: recovery of '%s' was stopped after %I64d of %I64d bytes; the partial file is kept",
@@ -509,8 +525,7 @@ void CRecovery::NoteZeroFilled(std::uint64_t first, std::uint64_t bytes) {
 }
 
 CRecovery::CopyEnd CRecovery::RecoveryCycle(int fd, std::uint64_t& written) {
-    const FoundItem& item = *TargetItem;
-    const std::uint64_t size = item.Size;
+    const std::uint64_t size = CopySize;
     bool anyRead = false;
     for (std::uint64_t pos = 0; std::int64_t(pos) < std::int64_t(size); pos += kRecoveryChunk) {
         try {

@@ -38,8 +38,9 @@ enum class SelectionSource { List, Tree };
 enum RecoveryResult : int {
     RR_FAILED = 0,
     RR_DONE = 1,
-    RR_INCOMPLETE = 2,  // a partial file is kept: stopped, the destination took no more, or
-                        // bytes that could not be read are zeros in it
+    RR_INCOMPLETE = 2,  // a partial file is kept: stopped, the destination took no more, bytes
+                        // that could not be read are zeros in it, or cut where the drive holds
+                        // no more of it than its size claims (Outcome::CutBytes)
 };
 
 // Opens a file with the desktop's associated application. Answers above 32 mean success, 31 that
@@ -103,6 +104,9 @@ public:
         RecoveryResult Result;
         std::uint64_t Written = 0;     // bytes in the target file
         std::uint64_t ZeroFilled = 0;  // of them, bytes that could not be read and are zeros
+        // Bytes that the item's size claims past what the drive holds of it (a damaged size
+        // field): not written, the file ends before them. 0 when nothing was cut.
+        std::uint64_t CutBytes = 0;
     };
     // Those of the files from the `first`-th ended one on (all of them by default); callers that
     // follow a running job ask for the ones they have not seen yet.
@@ -123,6 +127,8 @@ private:
     RecoveryResult RecoverOne(FoundItem* item, const std::string* destination);
     RecoveryResult RecoverFolderItem(const FoundItem& item, CTargetFolder& parent, const std::string& source);
     int SettleLostSize(FoundItem& item);
+    // Sets CopySize from the item's size and what the drive holds of it.
+    void BoundBySource(const FoundItem& item);
     int AskProbableSize(FoundItem& item, std::uint64_t& size);
     int CreateTarget(CTargetFolder& folder, std::string& name);
     RecoveryResult FileRecovery(CTargetFolder& folder, std::string& name);
@@ -147,6 +153,8 @@ private:
     FileOpener Opener;
 
     FoundItem* TargetItem = nullptr;
+    std::uint64_t CopySize = 0;  // bytes of TargetItem to copy: its size, or less where the drive holds less
+    std::uint64_t CutBytes = 0;  // its size less CopySize
     bool TargetCreated = false;
     std::uint64_t TargetWritten = 0;     // bytes of the current target
     std::uint64_t TargetZeroFilled = 0;  // of them, zeros in place of what could not be read

@@ -15,14 +15,7 @@ namespace {
 
 // The analyser code of a found volume by the find's type or partition type byte.
 std::uint32_t FoundTypeCode(std::int32_t type) {
-    switch (type) {
-        case 1: case 17: return FS_FAT12;
-        case 4: case 6: case 14: case 20: case 22: case 30: return FS_FAT16_SMALL;
-        case 7: return FS_NTFS;
-        case 11: case 12: case 27: case 28: return FS_FAT32;
-        case FS_EXFAT: return FS_EXFAT;
-        default: return FS_NONE;
-    }
+    return type < 0 ? FS_NONE : FsFamilyCode(FsType(std::uint32_t(type)).Family);
 }
 
 // Whether a boot sector at byte `at` of a volume, relative to its start, is one of its own

@@ -16,6 +16,7 @@
 #include "filesystem/VolumeLabel.h"
 #include "platform/SysBlock.h"
 #include "platform/TextConvert.h"
+#include "platform/UnalignedRead.h"
 
 namespace vm {
 namespace {
@@ -225,24 +226,20 @@ std::uint32_t CVolume::TimedRead(std::uint8_t* out, std::vector<std::uint8_t>* s
 }
 
 std::uint32_t CVolume::FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length) {
-    if (length == 0) return 0;
-    const std::uint64_t first = (item.DataOffset + offset) / kSectorSize;
+    if (length == 0 || !buffer) return 0;
+    const std::uint64_t position = item.DataOffset + offset;
+    const std::uint64_t first = position / kSectorSize;
     try {
-        const std::uint64_t count = (std::uint64_t(length) + kSectorSize - 1) / kSectorSize;
-        std::uint32_t got;
-        if (length % kSectorSize == 0) {
-            got = ReadSectors(buffer, first, count);
-        } else {
-            // The caller's buffer holds `length` bytes: read the whole sectors aside.
-            std::vector<std::uint8_t> whole(std::size_t(count * kSectorSize));
-            got = ReadSectors(whole.data(), first, count);
-            std::memcpy(buffer, whole.data(), std::min<std::size_t>(length, whole.size()));
-        }
+        // The item's bytes from `position` on, wherever in its sector that lies.
+        const std::uint32_t got = ReadFromInsideUnit(
+            std::uint32_t(position % kSectorSize), buffer, length, [&](void* out, std::uint32_t bytes) {
+                return ReadSectors(out, first, (std::uint64_t(bytes) + kSectorSize - 1) / kSectorSize);
+            });
         if (got == 0) {
             Log().Error("CVolume::FileRead: Can't read sector at: %I64d", first);
             return 0;
         }
-        return std::min(got, length);
+        return got;
     } catch (...) {
         Log().Error("CVolume::FileRead.Except read sector at: %I64d", first);
         return 0;
@@ -254,6 +251,18 @@ std::uint32_t CVolume::ReadItem(const FoundItem& item, void* buffer, std::uint64
         if (pFileSystem && AnalyserReadsItems(pFileSystem->TypeCode))
             return pFileSystem->FileRead(item, buffer, offset, length);
         return FileRead(item, buffer, offset, length);
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::uint64_t CVolume::ItemHeldBytes(const FoundItem& item) {
+    try {
+        if (!item.Is(FI_LOST) && pFileSystem && AnalyserReadsItems(pFileSystem->TypeCode))
+            return pFileSystem->HeldBytes(item);
+        const std::uint64_t end = TotalBytes ? TotalBytes : TotalSectors * kSectorSize;
+        if (end == 0) return CFileSystem::kNoBound;
+        return item.DataOffset < end ? end - item.DataOffset : 0;
     } catch (...) {
         return 0;
     }
@@ -298,9 +307,9 @@ void CVolume::ApplyClusterGeometry() {
     // 4096-byte clusters even when read from an image); every count stays in 512-byte units.
     const std::uint8_t raw = BootSector[13];
     std::uint64_t bytesPerCluster = 0;
-    const std::uint32_t code = pFileSystem->TypeCode;
-    if (code == 0 || raw == 0) return;
-    if (code == FS_NTFS && raw >= 0x80) {
+    const FsBootLayout boot = FsType(pFileSystem->TypeCode).Boot;
+    if (boot == FsBootLayout::None || raw == 0) return;
+    if (boot == FsBootLayout::Ntfs && raw >= 0x80) {
         unsigned shift = 256u - raw;
         if (shift <= 12) bytesPerCluster = std::uint64_t(FsBytesPerSector) << shift;
     } else if ((raw & (raw - 1)) == 0) {
@@ -326,7 +335,9 @@ std::int32_t CVolume::ParseBootSector() {
         FsBytesPerSector = ValidFsSectorSize(bps) ? bps : kSectorSize;
         if (code != 0 && bps != 0 && !ValidFsSectorSize(bps))
             Log().Error("Volume %s: boot sector gives an invalid sector size (%d bytes)", GetDisplayName(), bps);
-        if (code == FS_NTFS || IsFatTypeCode(code) || code == 134 || code == 135 || code == 139 || code == 140) {
+        const FsBootLayout boot = FsType(code).Boot;
+        // An exFAT boot sector keeps no BIOS parameter block; ApplyExfatBootSector reads its own.
+        if (boot != FsBootLayout::None && boot != FsBootLayout::Exfat) {
             ApplyClusterGeometry();
             if (ValidFsSectorSize(bps)) BytesPerSector = bps;
         }
@@ -336,17 +347,15 @@ std::int32_t CVolume::ParseBootSector() {
                 if (TotalBytes) TotalSectors = TotalBytes / kSectorSize;
             }
         }
-        switch (code) {
-            case 0:
-                ScanPartitionTable(0, 0);
-                break;
-            case 1: case 4: case 6: case 14: case 17: case 134:
+        if (code == FS_NONE) ScanPartitionTable(0, 0);
+        switch (boot) {
+            case FsBootLayout::Fat16:
                 ApplyFatBootSector(39);
                 break;
-            case 11: case 12: case 139: case 140:
+            case FsBootLayout::Fat32:
                 ApplyFatBootSector(67);
                 break;
-            case 7: case 135:
+            case FsBootLayout::Ntfs:
                 if (Le32(BootSector + 76)) {
                     SerialNumber[0] = Le32(BootSector + 72);
                     SerialNumber[1] = Le32(BootSector + 76);
@@ -356,10 +365,10 @@ std::int32_t CVolume::ParseBootSector() {
                     if (total < (1ull << 48)) TotalSectors = total * (FsBytesPerSector / kSectorSize);
                 }
                 break;
-            case FS_EXFAT:
+            case FsBootLayout::Exfat:
                 ApplyExfatBootSector();
                 break;
-            default:
+            case FsBootLayout::None:
                 break;
         }
         if (Label.empty())
@@ -433,9 +442,9 @@ std::size_t CVolume::GetItemPath(const FoundItem& item, std::string& out) const 
 }
 
 int CVolume::GetFileSystemFamily() const {
-    const std::uint32_t code = pFileSystem ? pFileSystem->TypeCode : 0;
-    if (IsFatTypeCode(code)) return 0;
-    return code == FS_NTFS ? 1 : 2;
+    const FsFamily family = FsType(pFileSystem ? pFileSystem->TypeCode : 0).Family;
+    if (IsFatFamily(family)) return 0;
+    return family == FsFamily::Ntfs ? 1 : 2;
 }
 
 const std::string& CVolume::GetFileSystemName() {

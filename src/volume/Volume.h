@@ -76,6 +76,11 @@ public:
     std::uint32_t ReadSectorsInto(std::vector<std::uint8_t>& buffer, std::uint64_t first, std::uint64_t count);
     std::uint32_t FileRead(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length);
     std::uint32_t ReadItem(const FoundItem& item, void* buffer, std::uint64_t offset, std::uint32_t length);
+    // How many bytes of the item, from its start, the drive holds for ReadItem: the analyser's
+    // bound for the items it reads (a FAT file's chain, an NTFS file's runs), and for every
+    // other item what lies between its start and the volume's end. A size past it is damage.
+    // CFileSystem::kNoBound when nothing bounds it (a volume of unknown size).
+    std::uint64_t ItemHeldBytes(const FoundItem& item);
 
     bool OpenDrive();
     void Close();

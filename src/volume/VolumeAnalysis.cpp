@@ -29,9 +29,7 @@ void LogDuration(Clock::time_point start) {
     Log().MessageId(135, std::int64_t(ms / 60000), std::int64_t((ms / 1000) % 60));
 }
 
-bool IsBootSectorFind(std::int16_t type) {
-    return type == FS_NTFS || type == FS_FAT12 || type == FS_FAT16_SMALL || type == FS_FAT32 || type == FS_EXFAT;
-}
+bool IsBootSectorFind(std::int16_t type) { return type > 0 && IsRecognitionCode(std::uint32_t(type)); }
 
 }  // namespace
 

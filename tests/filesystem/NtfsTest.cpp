@@ -122,7 +122,20 @@ public:
         for (std::size_t i = 0; i < ascii.size(); ++i) v[0x42 + 2 * i] = std::uint8_t(ascii[i]);
         return Resident(AT_FILE_NAME, v);
     }
+    // The record as built: update sequence number 0, which the ends of its sectors match while
+    // nothing is written there.
     std::vector<std::uint8_t>& Bytes() { return B; }
+    // The record as the drive holds one whose sector ends carry data: those bytes moved into the
+    // update-sequence array, the ends set to the update sequence number.
+    std::vector<std::uint8_t> Sealed(std::uint16_t usn = 0x0101) const {
+        std::vector<std::uint8_t> out = B;
+        Put16(out, 0x30, usn);
+        for (std::size_t s = 1; s * 512 <= out.size(); ++s) {
+            std::copy_n(out.begin() + std::ptrdiff_t(s * 512 - 2), 2, out.begin() + std::ptrdiff_t(0x30 + 2 * s));
+            Put16(out, s * 512 - 2, usn);
+        }
+        return out;
+    }
     std::uint32_t Cursor() const { return At; }
 
 private:
@@ -316,8 +329,8 @@ TEST(MftRecord, NamesSizeAndParentFromItsAttributes) {
         RecordBuilder b(1024, 70);
         b.Resident(AT_STANDARD_INFORMATION, std::vector<std::uint8_t>(72, 0x11));
         for (const auto& [name, space] : c.names) b.FileName(name, 66, space, 999, 3);
-        b.Resident(AT_DATA, std::vector<std::uint8_t>(300, 'x'));
-        CMftRecord r(&owner, b.Bytes().data());
+        b.Resident(AT_DATA, std::vector<std::uint8_t>(300, 'x'));  // over the first sector's end
+        CMftRecord r(&owner, b.Sealed().data());
         FoundItem item;
         ASSERT_TRUE(r.FillItem(item)) << c.what;
         EXPECT_STREQ(item.Name, c.want.c_str()) << c.what;
@@ -953,4 +966,129 @@ TEST(NtfsDriver, FileSystemPhaseAnalysesNtfsDrives) {
     });
     ASSERT_NE(large, root.end());
     EXPECT_EQ((*large)->Size, 300000u);
+}
+
+// ---- damaged records and sizes -------------------------------------------------------------
+
+TEST(NtfsFixups, TornRecordIsRefusedUnchanged) {
+    // A sector whose last two bytes are not the update sequence number was not written with
+    // the rest of its record.
+    std::vector<std::uint8_t> r(1024, 0xAA);
+    Put16(r, 4, 0x30);
+    Put16(r, 6, 3);
+    Put16(r, 0x30, 0x0707);
+    Put16(r, 0x32, 0x1101);
+    Put16(r, 0x34, 0x1102);
+    Put16(r, 510, 0x0707);
+    Put16(r, 1022, 0x0706);
+    const std::vector<std::uint8_t> before = r;
+    EXPECT_EQ(ApplyFixups(r.data(), 1024), kFixupsTorn);
+    EXPECT_EQ(r, before);
+}
+
+TEST(MftRecord, HeldBytesEndWhereTheRunsStopMappingTheVolume) {
+    MemoryOwner owner(1024, 4096, 64);
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> runs;
+        std::uint64_t size;
+        std::uint64_t volumeClusters;
+        std::uint64_t want;
+    } cases[] = {
+        {"size within its runs", {0x11, 0x04, 0x0A, 0x00}, 10000, 64, 10000},
+        {"size far past its runs", {0x11, 0x04, 0x0A, 0x00}, 1ull << 42, 64, 4 * 4096},
+        {"a sparse run maps zeros", {0x11, 0x02, 0x0A, 0x01, 0x30, 0x00}, 1ull << 42, 64, 50 * 4096},
+        {"a run that leaves the volume", {0x11, 0x08, 0x3C, 0x00}, 8 * 4096, 64, 4 * 4096},
+        {"a run that starts past the volume", {0x11, 0x02, 0x0A, 0x11, 0x02, 0x40, 0x00}, 1ull << 30, 64, 2 * 4096},
+        {"volume of unknown size", {0x11, 0x08, 0x3C, 0x00}, 8 * 4096, 0, 8 * 4096},
+    };
+    for (const Case& c : cases) {
+        RecordBuilder b;
+        b.NonResident(AT_DATA, c.runs, c.size);
+        CMftRecord r(&owner, b.Bytes().data());
+        EXPECT_EQ(r.HeldBytes(c.volumeClusters), c.want) << c.what;
+    }
+    // A gap between two extents: nothing after it is known.
+    RecordBuilder gap;
+    gap.NonResident(AT_DATA, {0x11, 0x02, 0x0A, 0x00}, 1ull << 30).NonResident(AT_DATA, {0x11, 0x02, 0x14, 0x00}, 0, 5);
+    CMftRecord g(&owner, gap.Bytes().data());
+    ASSERT_EQ(g.Runs.size(), 2u);
+    EXPECT_EQ(g.HeldBytes(64), 2u * 4096);
+    RecordBuilder resident;
+    resident.Resident(AT_DATA, std::vector<std::uint8_t>(300, 'x'));
+    EXPECT_EQ(CMftRecord(&owner, resident.Bytes().data()).HeldBytes(64), 300u);
+}
+
+namespace {
+
+// A real volume's items by name, analysed through a reader that counts the reads of `from` ..
+// `from + bytes`.
+struct CountedImage {
+    explicit CountedImage(const std::string& path) : A(OpenImage(path)) {
+        A.Fs->Analyse();
+        A.Volume->Close();
+        A.Volume->SetDeviceOpener([this](const std::string& p, int* error) -> std::shared_ptr<IDeviceReader> {
+            Counter = std::make_shared<CountingReader>(CDeviceFile::Open(p, error));
+            return Counter;
+        });
+    }
+    // The item filed under that name or, for a file with hard links, under one of `also`.
+    const FoundItem* Named(const std::string& name, const std::string& also = "\n") const {
+        for (const auto& f : A.Fs->Items)
+            if (f.Name == name || f.Name.rfind(also, 0) == 0) return A.Volume->FoundTree.FindById(f.Item.SignedId());
+        return nullptr;
+    }
+    int Reads() const { return Counter ? Counter->Reads.load() : 0; }
+    Analysis A;
+    std::shared_ptr<CountingReader> Counter;
+};
+
+// Byte position in the image of MFT record n.
+std::uint64_t RecordPosition(const Analysis& a, std::uint32_t n) {
+    const std::uint64_t bpc = a.Volume->BytesPerCluster, at = std::uint64_t(n) * a.Fs->RecordSize;
+    return std::uint64_t(a.Fs->pMftReader->VcnToLcn(at / bpc)) * bpc + at % bpc;
+}
+
+}  // namespace
+
+// The hex view and recovery read a file piece by piece: its record (and the attribute list with
+// its extension records) is loaded once, not once per piece.
+TEST(NtfsAnalyser, FileRecordIsLoadedOncePerItem) {
+    if (!vmtest::HaveFixture("ntfs.img")) GTEST_SKIP() << "no ntfs.img";
+    CountedImage img(vmtest::FixturePath("ntfs.img"));
+    const FoundItem* large = img.Named("large.bin");
+    const FoundItem* linked = img.Named("target.bin", "link_");  // 20 000 bytes, an attribute list
+    for (const FoundItem* item : {large, linked}) {
+        ASSERT_NE(item, nullptr);
+        std::vector<std::uint8_t> piece(512);
+        ASSERT_EQ(img.A.Volume->ReadItem(*item, piece.data(), 0, 512), 512u) << item->Name;
+        const int first = img.Reads();
+        for (std::uint64_t at = 512; at < 30 * 512; at += 512)
+            ASSERT_EQ(img.A.Volume->ReadItem(*item, piece.data(), at, 512), 512u) << item->Name << " at " << at;
+        // One read per piece of data, none of the records again.
+        EXPECT_EQ(img.Reads() - first, 29) << item->Name;
+    }
+}
+
+TEST(NtfsAnalyser, TornRecordOfARealVolumeIsLoggedAndSkipped) {
+    if (!vmtest::HaveFixture("ntfs.img")) GTEST_SKIP() << "no ntfs.img";
+    Analysis clean = OpenImage(vmtest::FixturePath("ntfs.img"));
+    clean.Fs->Analyse();
+    const auto small = std::find_if(clean.Fs->Items.begin(), clean.Fs->Items.end(),
+                                    [](const RecordingNtfs::Filed& f) { return f.Name == "small.txt"; });
+    ASSERT_NE(small, clean.Fs->Items.end());
+    vmtest::TempDir dir;
+    const std::string path = dir.File("torn.img");
+    std::vector<std::uint8_t> image = vmtest::ReadFile(vmtest::FixturePath("ntfs.img"));
+    image[RecordPosition(clean, small->Item.Id) + 1022] ^= 0xFF;  // the second sector's last bytes
+    vmtest::WriteFile(path, image);
+    CLog log;
+    SetGlobalLog(&log);
+    Analysis torn = OpenImage(path);
+    torn.Fs->Analyse();
+    SetGlobalLog(nullptr);
+    EXPECT_TRUE(log.Contains(Format("record %d is torn", small->Item.Id)));
+    std::vector<std::string> want = Names(*clean.Fs);
+    want.erase(std::find(want.begin(), want.end(), "small.txt"));
+    EXPECT_EQ(Names(*torn.Fs), want);
 }

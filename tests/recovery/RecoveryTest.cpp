@@ -266,8 +266,8 @@ TEST_F(RecoveryTest, ReadErrorsLeaveZerosInPlace) {
     EXPECT_EQ(Job.BytesWritten(), cases[0].size + cases[1].size);
 }
 
-// A file that runs past the end of the drive: the bytes beyond it cannot be read, so they are
-// zeros and counted, and the file is partial, never recovered.
+// A file that runs past the end of the drive: it is cut where the drive ends, what of the last,
+// short sector cannot be read is zeros and counted, and the file is partial, never recovered.
 TEST_F(RecoveryTest, ReadingPastTheDriveEndIsNoData) {
     CraftedDrive d((1 << 20) + 300);  // ends inside a sector
     FoundItem* tail = d.File(60, 0, "tail.bin", (1 << 20) - 1024, 5000);
@@ -275,13 +275,14 @@ TEST_F(RecoveryTest, ReadingPastTheDriveEndIsNoData) {
     const auto ended = Job.Outcomes();
     ASSERT_EQ(ended.size(), 1u);
     EXPECT_EQ(ended[0].Result, RR_INCOMPLETE);
-    EXPECT_EQ(ended[0].Written, 5000u);
-    EXPECT_GE(ended[0].ZeroFilled, 5000u - 1024 - 300);
-    EXPECT_LE(ended[0].ZeroFilled, 5000u - 1024);
+    EXPECT_EQ(ended[0].Written, 1024u + 300);
+    EXPECT_EQ(ended[0].CutBytes, 5000u - 1024 - 300);
+    EXPECT_LE(ended[0].ZeroFilled, 300u);
     const auto got = vmtest::ReadFile(OutPath("tail.bin"));
-    ASSERT_EQ(got.size(), 5000u);
+    ASSERT_EQ(got.size(), 1024u + 300);
     EXPECT_EQ(std::vector<std::uint8_t>(got.begin(), got.begin() + 1024), d.Bytes((1 << 20) - 1024, 1024));
-    EXPECT_EQ(Lines("'" + OutPath("tail.bin") + "' is partial"), 1u);
+    EXPECT_EQ(Lines("'" + OutPath("tail.bin") + "' is cut"), 1u);
+    EXPECT_EQ(Lines("'" + OutPath("tail.bin") + "' is partial"), ended[0].ZeroFilled ? 1u : 0u);
 }
 
 // Stopping during a large file keeps the chunks written so far (with the file's times), says

@@ -127,18 +127,34 @@ TEST(VolumeRead, BadSectorInsideABlockKeepsTheDataBeforeItInPlace) {
     EXPECT_EQ(buf[1024], 0);
 }
 
-TEST(VolumeRead, FileReadRounding) {
-    FaultyImage img(PatternImage(16));
+TEST(VolumeRead, FileReadGivesTheBytesAtTheOffsetAsked) {
+    std::vector<std::uint8_t> bytes(16 * 512);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = std::uint8_t(i * 7 + i / 251);
+    FaultyImage img(bytes);
+    struct Case {
+        std::uint64_t dataOffset, offset;
+        std::uint32_t length;
+    } cases[] = {
+        {0, 0, 1024},      // whole sectors
+        {0, 100, 1},       // inside the first sector
+        {0, 100, 1000},    // across a sector boundary
+        {1000, 0, 1000},   // an item that starts inside a sector
+        {1000, 24, 512},   // whole-sector length from inside a sector
+        {512, 1536, 700},
+        {0, 8000, 192},    // up to the image's last byte
+    };
+    for (const Case& c : cases) {
+        FoundItem item;
+        item.DataOffset = c.dataOffset;
+        std::vector<std::uint8_t> got(c.length, 0xEE);
+        const std::uint64_t at = c.dataOffset + c.offset;
+        EXPECT_EQ(img.volume.FileRead(item, got.data(), c.offset, c.length), c.length) << at;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), bytes.begin() + std::ptrdiff_t(at))) << at;
+    }
     FoundItem item;
-    item.DataOffset = 1000;  // rounded down to sector 1
-    std::vector<std::uint8_t> exact(1000, 0xEE);
-    EXPECT_EQ(img.volume.FileRead(item, exact.data(), 0, 1000), 1000u);
-    EXPECT_EQ(exact[0], 1);
-    EXPECT_EQ(exact[999], 2);
-    std::vector<std::uint8_t> whole(1024);
-    EXPECT_EQ(img.volume.FileRead(item, whole.data(), 512, 1024), 1024u);
-    EXPECT_EQ(whole[0], 2);
-    EXPECT_EQ(img.volume.FileRead(item, whole.data(), 0, 0), 0u);
+    std::vector<std::uint8_t> rest(1000, 0xEE);
+    EXPECT_EQ(img.volume.FileRead(item, rest.data(), 8000, 1000), 192u);  // what the image holds
+    EXPECT_EQ(img.volume.FileRead(item, rest.data(), 0, 0), 0u);
 }
 
 TEST(VolumeRead, FileReadReturnsOnlyWhatWasRead) {
@@ -429,6 +445,52 @@ TEST(FileSystem, DetectTypeFirstMatchWins) {
     EXPECT_STREQ(CFileSystem::TypeNameOf(12), "FAT32");
     EXPECT_STREQ(CFileSystem::TypeNameOf(128), "NTFS");
     EXPECT_STREQ(CFileSystem::TypeNameOf(99), "Unknown");
+}
+
+// A parameter block that describes a volume decides FAT12, FAT16 or FAT32 by its count of
+// clusters; the label text counts only where the block describes none.
+TEST(FileSystem, FatTypeComesFromTheCountOfClusters) {
+    struct Case {
+        const char* what;
+        const char* label;     // at 54 (FAT12/16 form) or 82 (FAT32 form)
+        std::uint8_t spc;
+        std::uint32_t total;   // sectors
+        std::uint16_t fat16Size;
+        std::uint32_t fat32Size;
+        std::uint16_t rootEntries;
+        std::uint8_t media;
+        std::uint32_t want;
+    } cases[] = {
+        {"FAT16 labelled as old formatters did", "FAT     ", 4, 32768, 32, 0, 512, 0xF8, 4},
+        {"FAT16 without label text", "        ", 4, 32768, 32, 0, 512, 0xF8, 4},
+        {"FAT12 floppy", "FAT     ", 1, 2880, 9, 0, 224, 0xF0, 1},
+        {"4084 clusters are FAT12", "FAT16   ", 1, 1 + 2 * 12 + 32 + 4084, 12, 0, 512, 0xF8, 1},
+        {"4085 clusters are FAT16", "FAT12   ", 1, 1 + 2 * 12 + 32 + 4085, 12, 0, 512, 0xF8, 4},
+        {"65524 clusters are FAT16", "FAT32   ", 1, 1 + 2 * 256 + 32 + 65524, 256, 0, 512, 0xF8, 4},
+        {"FAT32 form", "FAT32   ", 8, 204800, 0, 200, 0, 0xF8, 11},
+        {"FAT32 form below 65525 clusters", "        ", 1, 16384, 0, 128, 0, 0xF8, 11},
+        {"65525 clusters with a 16-bit FAT size: the label decides", "FAT16   ", 1, 1 + 2 * 256 + 32 + 65525, 256, 0,
+         512, 0xF8, 4},
+        {"no media byte: the label decides", "FAT12   ", 4, 32768, 32, 0, 512, 0x00, 1},
+        {"no media byte, no label", "FAT     ", 4, 32768, 32, 0, 512, 0x00, 0},
+        {"data area past the end", "FAT     ", 4, 60, 32, 0, 512, 0xF8, 0},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> b(512, 0);
+        const bool fat32 = c.fat16Size == 0;
+        b[11] = 0x00, b[12] = 0x02;  // 512-byte sectors
+        b[13] = c.spc;
+        b[14] = 1;                   // one reserved sector
+        b[16] = 2;                   // two FATs
+        b[17] = std::uint8_t(c.rootEntries), b[18] = std::uint8_t(c.rootEntries >> 8);
+        if (c.total < 65536) b[19] = std::uint8_t(c.total), b[20] = std::uint8_t(c.total >> 8);
+        else std::memcpy(&b[32], &c.total, 4);
+        b[21] = c.media;
+        b[22] = std::uint8_t(c.fat16Size), b[23] = std::uint8_t(c.fat16Size >> 8);
+        std::memcpy(&b[36], &c.fat32Size, 4);
+        std::memcpy(&b[fat32 ? 82 : 54], c.label, 8);
+        EXPECT_EQ(CFileSystem::DetectType(b.data()), c.want) << c.what;
+    }
 }
 
 TEST(BitArray, BoundsAndFind) {

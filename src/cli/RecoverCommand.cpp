@@ -12,6 +12,7 @@
 #include "cli/Commands.h"
 #include "cli/ItemOutput.h"
 #include "cli/Session.h"
+#include "filesystem/FileSystem_NTFS.h"
 #include "recovery/Destination.h"
 #include "recovery/Recovery.h"
 #include "recovery/SizeRules.h"
@@ -35,11 +36,14 @@ bool Matches(const std::string& pattern, const std::string& path) {
 
 std::vector<FoundItem*> Select(const CVolume& volume, const RecoverOptions& o) {
     std::vector<FoundItem*> out;
+    const bool ntfs = volume.GetFileSystemFamily() == 1;
     for (FoundItem* item : ListedItems(volume)) {
         if (item->Is(FI_LOST) && !o.Lost) continue;
         if (o.DeletedOnly && !item->Is(FI_DELETED)) continue;
         if (o.Patterns.empty()) {
-            if (!item->Is(FI_FOLDER)) out.push_back(item);
+            // The whole drive: the user's files; the volume's own only when asked for.
+            const bool system = ntfs && !o.System && IsNtfsSystemItem(volume.FoundTree, *item);
+            if (!item->Is(FI_FOLDER) && !system) out.push_back(item);
             continue;
         }
         for (const auto& p : o.Patterns)

@@ -12,6 +12,7 @@
 
 #include "app/Log.h"
 #include "app/Settings.h"
+#include "platform/DriveOpen.h"
 #include "platform/SysBlock.h"
 #include "platform/TextConvert.h"
 
@@ -26,11 +27,21 @@ bool ValidFsSectorSize(std::uint32_t v) { return v >= 512 && v <= 4096 && (v & (
 
 std::string SystemErrorText(int err) { return std::strerror(err); }
 
+const DeviceOpener& QuietOpener() {
+    static const DeviceOpener opener = DefaultDeviceOpener(false);
+    return opener;
+}
+
 }  // namespace
 
-DeviceOpener DefaultDeviceOpener() {
-    return [](const std::string& path, int* error) -> std::shared_ptr<IDeviceReader> {
-        return CDeviceFile::Open(path, error);
+DeviceOpener DefaultDeviceOpener(bool askUDisks) {
+    return [askUDisks](const std::string& path, int* error) -> std::shared_ptr<IDeviceReader> {
+        DriveOpenOptions options;
+        options.AskUDisks = askUDisks;
+        OpenedDrive opened = OpenDriveReadOnly(path, options);
+        if (error) *error = opened.Error;
+        if (!opened.File && !opened.Text.empty() && askUDisks) Log().Error("%s", opened.Text);
+        return opened.File;
     };
 }
 
@@ -60,6 +71,7 @@ void CVolume::AttachTo(CVolume* parent) {
         parent->Children.push_back(this);
     RootItem.ParentId = parent->VolumeKind == VK_PHYSICAL ? RootItem.ParentId : parent->RootItem.Id;
     Opener = parent->Opener;
+    OpenerIsDefault = parent->OpenerIsDefault;
 }
 
 const std::string& CVolume::GetDevicePath() {
@@ -70,7 +82,7 @@ const std::string& CVolume::GetDevicePath() {
     return DevicePath;
 }
 
-bool CVolume::OpenDrive() {
+bool CVolume::OpenDrive(bool mayAsk) {
     try {
         std::lock_guard<std::mutex> g(ReadLock);
         if (hDevice) return true;
@@ -83,7 +95,9 @@ bool CVolume::OpenDrive() {
             path = GetDevicePath();
         }
         int err = 0;
-        std::shared_ptr<IDeviceReader> dev = Opener ? Opener(path, &err) : nullptr;
+        const DeviceOpener& opener = !mayAsk && OpenerIsDefault ? QuietOpener() : Opener;
+        std::shared_ptr<IDeviceReader> dev = opener ? opener(path, &err) : nullptr;
+        LastOpenError = dev ? 0 : err;
         if (!dev) {
             Log().Error("Can't open volume '%s', System Error: %s", path, SystemErrorText(err ? err : ENODEV));
             return false;

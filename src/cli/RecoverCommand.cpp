@@ -71,7 +71,7 @@ std::string Sha256OfFile(const std::string& path) {
     if (fd < 0) return {};
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
-    std::vector<unsigned char> buf(1 << 20);
+    thread_local std::vector<unsigned char> buf(1 << 20);  // one for every file: most are small
     bool ok = true;
     for (;;) {
         const ssize_t n = ::read(fd, buf.data(), buf.size());

@@ -180,6 +180,24 @@ std::string ReadLog(const std::string& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+// A disk the user nobody may not read, and a fake UDisks2 that hands out the demo image.
+class WithUDisksHanding : public ::testing::Test {
+protected:
+    void SetUp() override {
+        disk = UnreadableDisk();
+        if (!disk) GTEST_SKIP() << "no disk that the user nobody may not read";
+        bus.emplace();
+        ASSERT_TRUE(bus->Up());
+        log = bus->Dir.File("requests");
+        fake.emplace(bus->Address, FakeMode::Hand, log);
+        ASSERT_TRUE(fake->Ready);
+    }
+    std::optional<SysDisk> disk;
+    std::optional<PrivateBus> bus;
+    std::optional<FakeUDisks> fake;
+    std::string log;
+};
+
 }  // namespace
 
 TEST(UDisks, ObjectPathEscapesTheKernelName) {
@@ -190,15 +208,8 @@ TEST(UDisks, ObjectPathEscapesTheKernelName) {
 
 // The list shows every disk and partition with what sysfs tells, as "no access", and asks no
 // question while it fills (UDisks2 is there and would answer, but is not asked).
-TEST(DriveAccess, DriveListFillsFromSysfsWithoutOpening) {
-    const auto disk = UnreadableDisk();
-    if (!disk) GTEST_SKIP() << "no disk that the user nobody may not read";
-    PrivateBus bus;
-    ASSERT_TRUE(bus.Up());
-    const std::string log = bus.Dir.File("requests");
-    FakeUDisks fake(bus.Address, FakeMode::Hand, log);
-    ASSERT_TRUE(fake.Ready);
-    const std::string listed = AsUnprivileged(bus.Address, [&] {
+TEST_F(WithUDisksHanding, DriveListFillsFromSysfsWithoutOpening) {
+    const std::string listed = AsUnprivileged(bus->Address, [&] {
         CLocalComputer c;
         c.Volumes.Enumerate(false);
         std::ostringstream out;
@@ -218,16 +229,9 @@ TEST(DriveAccess, DriveListFillsFromSysfsWithoutOpening) {
 // An open the kernel refuses is asked of UDisks2, read-only; the drive is then read through
 // the descriptor it gave (here that of the demo image: a FAT12 floppy), and a second open uses
 // that descriptor again instead of asking (and so the user) once more.
-TEST(DriveAccess, RefusedOpenReadsThroughTheDescriptorUDisksGives) {
-    const auto disk = UnreadableDisk();
-    if (!disk) GTEST_SKIP() << "no disk that the user nobody may not read";
-    PrivateBus bus;
-    ASSERT_TRUE(bus.Up());
-    const std::string log = bus.Dir.File("requests");
-    FakeUDisks fake(bus.Address, FakeMode::Hand, log);
-    ASSERT_TRUE(fake.Ready);
+TEST_F(WithUDisksHanding, RefusedOpenReadsThroughTheDescriptorUDisksGives) {
     const auto demo = vmtest::ReadFile(DemoImage());
-    const std::string read = AsUnprivileged(bus.Address, [&] {
+    const std::string read = AsUnprivileged(bus->Address, [&] {
         CVolume v(VK_PHYSICAL);
         v.DevicePath = "/dev/" + disk->Name;
         if (!v.OpenDrive()) return std::string("not opened");

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -121,6 +122,9 @@ private:
     // Runs the list; false when it was stopped before the end.
     bool RunItems(std::string& destination);
     RecoveryResult RecoverOne(FoundItem* item, const std::string* destination);
+    // The open folder below `dest` that `components` name, made where missing; null on failure
+    // (logged). The last one stays open for the next item.
+    CTargetFolder* TargetFolderFor(const std::string& dest, const std::vector<std::string>& components);
     RecoveryResult RecoverFolderItem(const FoundItem& item, CTargetFolder& parent, const std::string& source);
     int SettleLostSize(FoundItem& item);
     int AskProbableSize(FoundItem& item, std::uint64_t& size);
@@ -146,6 +150,8 @@ private:
     ITypeSizes* Types = &OwnTypes;
     FileOpener Opener;
 
+    std::unique_ptr<CTargetFolder> LastFolder;
+    std::string LastFolderKey;
     FoundItem* TargetItem = nullptr;
     bool TargetCreated = false;
     std::uint64_t TargetWritten = 0;     // bytes of the current target

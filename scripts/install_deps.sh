@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev libcli11-dev nlohmann-json3-dev libssl-dev zlib1g-dev libbz2-dev
+  libsqlite3-dev libcli11-dev nlohmann-json3-dev libssl-dev zlib1g-dev libbz2-dev libsystemd-dev dbus
   dosfstools mtools ntfs-3g exfatprogs exfat-fuse sleuthkit fdisk gdisk fuse3 python3 util-linux gcc libc6-dev bc
   zip p7zip-full sox libsox-fmt-base ncompress
   libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui

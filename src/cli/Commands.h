@@ -46,6 +46,7 @@ struct RecoverOptions {
     bool DeletedOnly = false;
     bool Lost = false;     // lost files of the sector search too
     bool Sectors = false;  // run the sector search after the file-system analysis
+    bool System = false;   // NTFS's own files too when no pattern names what to recover
     std::string SizeRule = "default";
     std::vector<std::string> Patterns;  // paths or globs; none: every file
 };

@@ -15,6 +15,7 @@ const char* StateText(std::int32_t state) {
         case VS_QUERYING: return "querying";
         case VS_READY: return "ready";
         case VS_ANALYSING: return "analysing";
+        case VS_NO_ACCESS: return "no access";
         default: return "not ready";
     }
 }

@@ -73,7 +73,7 @@ std::string ResultLine(const FindResult& r) {
     line += item.Is(FI_FOLDER) ? "-" : item.SizeKnown() ? std::to_string(item.Size) : "unknown";
     line += '\t' + TypeName(item);
     line += '\t' + (modified.empty() ? std::string("-") : modified);
-    line += '\t' + PrintableName(r.Folder);
+    line += '\t' + PrintableName(SlashedFolder(r.Folder));
     return line;
 }
 
@@ -115,7 +115,7 @@ int RunFind(const CommonOptions& common, const TargetOptions& target, const Find
             continue;
         }
         auto j = ItemJson(*volume, *r.Item);
-        j["in_folder"] = r.Folder;
+        j["in_folder"] = SlashedFolder(r.Folder);
         j["type_name"] = TypeName(*r.Item);
         list.push_back(j);
     }

@@ -7,10 +7,15 @@
 
 namespace vm::cli {
 
+std::string SlashedFolder(std::string folder) {
+    std::replace(folder.begin(), folder.end(), '\\', '/');
+    return folder;
+}
+
 std::string ItemPath(const CVolume& volume, const FoundItem& item) {
     std::string folder;
     volume.GetItemPath(item, folder);
-    return folder + item.NameOrEmpty();
+    return SlashedFolder(std::move(folder)) + item.NameOrEmpty();
 }
 
 std::vector<FoundItem*> ListedItems(const CVolume& volume) {

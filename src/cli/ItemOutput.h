@@ -8,7 +8,9 @@
 
 namespace vm::cli {
 
-// The item's full path in the system's form ("\folder\name").
+// A folder path of the drive ("\folder\") as the command line writes paths ("/folder/").
+std::string SlashedFolder(std::string folder);
+// The item's full path as the command line writes it ("/folder/name").
 std::string ItemPath(const CVolume& volume, const FoundItem& item);
 // Every item of the drive's tree but its root nodes, sorted by path.
 std::vector<FoundItem*> ListedItems(const CVolume& volume);

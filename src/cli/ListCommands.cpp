@@ -1,4 +1,5 @@
 // vellumark-cli list and cat: the files a drive's file system still describes, and one file's bytes.
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <unistd.h>
@@ -12,14 +13,14 @@
 namespace vm::cli {
 namespace {
 
+// A path as given ("/folder/name", "folder/name", "\folder\name") in the form listed.
 std::string Normalised(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    if (path.empty() || path[0] != '\\') path = "\\" + path;
+    std::replace(path.begin(), path.end(), '\\', '/');
+    if (path.empty() || path[0] != '/') path = "/" + path;
     return path;
 }
 
-// The item named by its path ("\folder\name" or "folder/name") or by its id.
+// The item named by its path or by its id.
 const FoundItem* FindItem(const CVolume& volume, const std::string& pathOrId, std::string& error) {
     const auto items = ListedItems(volume);
     const std::string wanted = Normalised(pathOrId);

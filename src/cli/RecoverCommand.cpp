@@ -15,6 +15,7 @@
 #include "cli/Commands.h"
 #include "cli/ItemOutput.h"
 #include "cli/Session.h"
+#include "filesystem/FileSystem_NTFS.h"
 #include "platform/FileWrite.h"
 #include "recovery/Destination.h"
 #include "recovery/Recovery.h"
@@ -40,11 +41,14 @@ bool Matches(const std::string& pattern, const std::string& path) {
 
 std::vector<FoundItem*> Select(const CVolume& volume, const RecoverOptions& o) {
     std::vector<FoundItem*> out;
+    const bool ntfs = volume.GetFileSystemFamily() == 1;
     for (FoundItem* item : ListedItems(volume)) {
         if (item->Is(FI_LOST) && !o.Lost) continue;
         if (o.DeletedOnly && !item->Is(FI_DELETED)) continue;
         if (o.Patterns.empty()) {
-            if (!item->Is(FI_FOLDER)) out.push_back(item);
+            // The whole drive: the user's files; the volume's own only when asked for.
+            const bool system = ntfs && !o.System && IsNtfsSystemItem(volume.FoundTree, *item);
+            if (!item->Is(FI_FOLDER) && !system) out.push_back(item);
             continue;
         }
         for (const auto& p : o.Patterns)
@@ -93,7 +97,7 @@ std::string Sha256OfFile(const std::string& path) {
     if (fd < 0) return {};
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr);
-    std::vector<unsigned char> buf(1 << 20);
+    thread_local std::vector<unsigned char> buf(1 << 20);  // one for every file: most are small
     bool ok = true;
     for (;;) {
         const ssize_t n = ::read(fd, buf.data(), buf.size());

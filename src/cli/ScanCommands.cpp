@@ -45,6 +45,16 @@ void PrintFoundVolumes(CSession& session, const CVolume& on, nlohmann::ordered_j
     }
 }
 
+// The lost files in the order they lie on the drive.
+std::vector<FoundItem*> LostFilesByOffset(const CVolume& volume) {
+    std::vector<FoundItem*> lost;
+    for (FoundItem* item : ListedItems(volume))
+        if (item->Is(FI_LOST) && !item->Is(FI_FOLDER)) lost.push_back(item);
+    std::stable_sort(lost.begin(), lost.end(),
+                     [](const FoundItem* a, const FoundItem* b) { return a->DataOffset < b->DataOffset; });
+    return lost;
+}
+
 }  // namespace
 
 int RunScan(const CommonOptions& common, const TargetOptions& target, const ScanOptions& o) {
@@ -59,8 +69,8 @@ int RunScan(const CommonOptions& common, const TargetOptions& target, const Scan
     if (!volume) return Fail(error);
     session.Run(*volume, o.SectorsOnly ? Phase::Sectors : Phase::Full, true);
     nlohmann::ordered_json files = nlohmann::ordered_json::array(), volumes = nlohmann::ordered_json::array();
-    for (const FoundItem* item : ListedItems(*volume)) {
-        if (!item->Is(FI_LOST) || item->Is(FI_FOLDER) || filter.Rejects(*item)) continue;
+    for (const FoundItem* item : LostFilesByOffset(*volume)) {
+        if (filter.Rejects(*item)) continue;
         if (common.Json) {
             auto j = ItemJson(*volume, *item);
             j["type_name"] = TypeText(item->FileType);

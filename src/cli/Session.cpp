@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "app/Log.h"
+#include "platform/DriveOpen.h"
 #include "volume/AnalysisSettings.h"
 #include "volume/ProgressBlock.h"
 
@@ -65,10 +66,13 @@ CVolume* CSession::Open(const TargetOptions& target, std::string& error) {
             error = why.empty() ? "'" + target.Path + "' is no drive of this machine" : why;
             return nullptr;
         }
-        int err = 0;
-        if (!CDeviceFile::Open(volume->GetDevicePath(), &err)) {
+        const OpenedDrive opened = OpenDriveReadOnly(volume->GetDevicePath());
+        if (!opened.File) {
             std::string why;
-            OpenTarget({volume->GetDevicePath(), std::nullopt, std::nullopt}, why);
+            if (IsPermissionError(opened.Error) && !opened.Text.empty())
+                why = opened.Text;  // asked once: not again for the message
+            else
+                OpenTarget({volume->GetDevicePath(), std::nullopt, std::nullopt}, why);
             error = why;
             return nullptr;
         }

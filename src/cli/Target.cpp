@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sys/stat.h>
 
+#include "platform/DriveOpen.h"
 #include "platform/SysBlock.h"
 
 namespace vm::cli {
@@ -78,9 +79,9 @@ std::optional<OpenedTarget> OpenTarget(const TargetOptions& o, std::string& erro
         error = "'" + o.Path + "' is neither a drive nor an image file (only files and block devices are read)";
         return std::nullopt;
     }
-    int err = 0;
-    if (!CDeviceFile::Open(o.Path, &err)) {
-        error = OpenErrorText(o.Path, err);
+    const OpenedDrive opened = OpenDriveReadOnly(o.Path);
+    if (!opened.File) {
+        error = IsPermissionError(opened.Error) && !opened.Text.empty() ? opened.Text : OpenErrorText(o.Path, opened.Error);
         return std::nullopt;
     }
     OpenedTarget t;

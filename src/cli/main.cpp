@@ -118,6 +118,8 @@ int RunCommand(int argc, char** argv) {
     recoverCmd->add_flag("--deleted", recover.DeletedOnly, "deleted files only");
     recoverCmd->add_flag("--sectors", recover.Sectors, "also search the drive sector by sector");
     recoverCmd->add_flag("--lost", recover.Lost, "include the lost files that the sector search found");
+    recoverCmd->add_flag("--system", recover.System,
+                         "with no ITEMS, also NTFS's own files ($MFT, $LogFile, $Extend\\...)");
     recoverCmd->add_option("--size-rule", recover.SizeRule,
                            "size of lost files of unknown size: default, next, next-same or a size in KB");
     json(recoverCmd);

@@ -14,6 +14,9 @@ namespace {
 
 constexpr std::uint32_t kRootRecord = 5;
 constexpr std::uint32_t kBitmapRecord = 6;
+constexpr std::uint32_t kExtendRecord = 11;       // the folder of the later system files
+constexpr std::uint32_t kFirstUserRecord = 16;    // records below it are the volume's own
+constexpr int kMaxFolderDepth = 1024;
 constexpr std::uint32_t kMirroredRecords = 4;
 constexpr std::size_t kWalkBlock = 1u << 20;             // MFT bytes read at once by the walk
 constexpr std::uint32_t kBitmapChunk = 1u << 24;
@@ -392,6 +395,19 @@ std::uint32_t CFileSystem_NTFS::FileRead(const FoundItem& item, void* buffer, st
     } catch (...) {
         return 0;
     }
+}
+
+bool IsNtfsSystemItem(const CFoundTree& tree, const FoundItem& item) {
+    if (item.Is(FI_LOST) || item.SignedId() < 0) return false;
+    if (item.Id < kFirstUserRecord) return item.Id != kRootRecord;
+    std::uint32_t parent = item.ParentId;
+    for (int depth = 0; depth < kMaxFolderDepth && std::int32_t(parent) > 0 && parent != kRootRecord; ++depth) {
+        if (parent == kExtendRecord) return true;
+        const FoundItem* folder = tree.FindFolderById(std::int32_t(parent));
+        if (!folder || folder->ParentId == parent) return false;
+        parent = folder->ParentId;
+    }
+    return false;
 }
 
 }  // namespace vm

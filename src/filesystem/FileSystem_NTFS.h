@@ -19,6 +19,13 @@ namespace vm {
 // The catalogue's type of an MFT record found by its "FILE" signature.
 constexpr std::int16_t kFileTypeMftRecord = 24;
 
+class CFoundTree;
+
+// True for the volume's own files: the reserved records in the root ($MFT, $LogFile, $Bitmap,
+// $BadClus, ...) and everything below $Extend ($ObjId, $Quota, $UsnJrnl, ...). `item` is an item
+// of an NTFS volume's tree, whose ids are MFT record numbers.
+bool IsNtfsSystemItem(const CFoundTree& tree, const FoundItem& item);
+
 class CFileSystem_NTFS : public CFileSystem, public IMftOwner {
 public:
     explicit CFileSystem_NTFS(CVolume* volume);

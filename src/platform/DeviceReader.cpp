@@ -25,6 +25,10 @@ std::shared_ptr<CDeviceFile> CDeviceFile::Open(const std::string& path, int* err
         if (error) *error = errno;
         return nullptr;
     }
+    return FromDescriptor(fd, error);
+}
+
+std::shared_ptr<CDeviceFile> CDeviceFile::FromDescriptor(int fd, int* error) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
         int e = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;

@@ -44,6 +44,9 @@ class CDeviceFile final : public IDeviceReader {
 public:
     // Null on failure, with errno in *error.
     static std::shared_ptr<CDeviceFile> Open(const std::string& path, int* error);
+    // The same over a descriptor opened elsewhere (read-only), which it takes over: closed on
+    // failure too.
+    static std::shared_ptr<CDeviceFile> FromDescriptor(int fd, int* error);
     ~CDeviceFile() override;
 
     ReadResult ReadAt(std::uint64_t pos, void* buffer, std::size_t len) override;

@@ -173,6 +173,8 @@ bool CRecovery::Start(CVolume* volume, void (CRecovery::*worker)()) {
     }
     Wait();
     Volume = volume;
+    LastFolder.reset();  // the destination may have changed since the last run
+    LastFolderKey.clear();
     Current = 0;
     ItemTotal = std::uint32_t(Items.size());
     TotalWritten = 0;
@@ -298,11 +300,9 @@ RecoveryResult CRecovery::RecoverOne(FoundItem* item, const std::string* destina
     if (renamed)
         Log().Error("FileRecovery: the folder path \"%s\" holds names that cannot be used as they are",
                     PrintableName(source));
-    CTargetFolder folder;
-    if (!CreateFolderPath(folder, dest, components)) {
-        Log().Message(Format(GetString(210), folder.Path().empty() ? dest : folder.Path()));
-        return RR_FAILED;
-    }
+    CTargetFolder* target = TargetFolderFor(dest, components);
+    if (!target) return RR_FAILED;
+    CTargetFolder& folder = *target;
     if (item->Is(FI_FOLDER)) return RecoverFolderItem(*item, folder, source);
 
     std::string name = SafeName(item->NameOrEmpty(), &renamed);
@@ -316,6 +316,22 @@ RecoveryResult CRecovery::RecoverOne(FoundItem* item, const std::string* destina
     Log().Message(Format(GetString(201), PrintableName(item->NameOrEmpty()), PrintableName(source), folder.Path()));
     BoundBySource(*item);
     return FileRecovery(folder, name);
+}
+
+CTargetFolder* CRecovery::TargetFolderFor(const std::string& dest, const std::vector<std::string>& components) {
+    // The items of one folder follow each other in the list: its folder stays open for them.
+    std::string key = dest;
+    for (const std::string& c : components) key += '\0' + c;
+    if (LastFolder && LastFolder->Fd() >= 0 && key == LastFolderKey) return LastFolder.get();
+    LastFolderKey.clear();
+    LastFolder = std::make_unique<CTargetFolder>();
+    if (!CreateFolderPath(*LastFolder, dest, components)) {
+        Log().Message(Format(GetString(210), LastFolder->Path().empty() ? dest : LastFolder->Path()));
+        LastFolder.reset();
+        return nullptr;
+    }
+    LastFolderKey = std::move(key);
+    return LastFolder.get();
 }
 
 RecoveryResult CRecovery::RecoverFolderItem(const FoundItem& item, CTargetFolder& parent, const std::string& source) {
@@ -443,6 +459,8 @@ RecoveryResult CRecovery::FinishFile(CTargetFolder& folder, const std::string& n
                                      std::uint64_t written) {
     const std::string path = folder.Path() + name;
     TargetWritten = written;
+    // A file of 0 bytes is whole when it exists: an empty file is what it holds.
+    if (TargetItem->Size == 0 && end == CopyEnd::Complete) return RR_DONE;
     if (written == 0 || end == CopyEnd::NothingRead) {
         TotalWritten -= written;  // the file is removed: its bytes were not recovered
         if (end == CopyEnd::NothingRead)

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -125,6 +126,9 @@ private:
     // Runs the list; false when it was stopped before the end.
     bool RunItems(std::string& destination);
     RecoveryResult RecoverOne(FoundItem* item, const std::string* destination);
+    // The open folder below `dest` that `components` name, made where missing; null on failure
+    // (logged). The last one stays open for the next item.
+    CTargetFolder* TargetFolderFor(const std::string& dest, const std::vector<std::string>& components);
     RecoveryResult RecoverFolderItem(const FoundItem& item, CTargetFolder& parent, const std::string& source);
     int SettleLostSize(FoundItem& item);
     // Sets CopySize from the item's size and what the drive holds of it.
@@ -152,6 +156,8 @@ private:
     ITypeSizes* Types = &OwnTypes;
     FileOpener Opener;
 
+    std::unique_ptr<CTargetFolder> LastFolder;
+    std::string LastFolderKey;
     FoundItem* TargetItem = nullptr;
     std::uint64_t CopySize = 0;  // bytes of TargetItem to copy: its size, or less where the drive holds less
     std::uint64_t CutBytes = 0;  // its size less CopySize

@@ -22,7 +22,10 @@ constexpr const char* kTiff = R"(4[0] "MM" 00 "*" ; 4[0] "II*" 00)";
 
 // Notes on a few rows:
 // - Icon File also bounds the image count at offset 4 to 1..511.
-// - Xerox Image Format is recognised by its little-endian TIFF header alone.
+// - Xerox Image Format is a little-endian TIFF that carries the text "eXtended" in its first
+//   sector; TIFF Image follows it, so that every other TIFF is filed as TIFF, not as Xerox nor
+//   as one of the camera formats that share its header.
+// - The letter S is a search that minds case, s one that ignores it.
 // - SymbianOS Installer File: the installer's second and third UIDs are stored little-endian
 //   (..6D 00 00 10 19 04 00 10), so bytes 6 to 11 read 00 10 19 04 00 10.
 // - Identifiers 267, 612 and 801 to 803 sit next to the rows of the same family.
@@ -61,7 +64,8 @@ constexpr BuiltinType kTypes[] = {
     {92, kImages, "TrueType Font File", "image", "TTF", R"(4[0] 00 01 00 00 & 4[12] "OS/2")", nullptr},
     {93, kImages, "Paint Shop Pro Image", "image", "PSP", R"(b[0] "Paint Shop Pro Image File")", nullptr},
     {94, kImages, "Corel Draw", "image", "CDR", R"(4[0] "RIFF" & b[8] "CDR")", nullptr},
-    {95, kImages, "Xerox Image Format", "image", "XIF", R"(b[0] "II*")", nullptr},
+    {95, kImages, "Xerox Image Format", "image", "XIF", R"(4[0] "II*" 00 & S "eXtended")", nullptr},
+    {87, kImages, "TIFF Image", "image", "TIFF,TIF", kTiff, nullptr},
     {90, kImages, "Icon File", "image", "ICO", R"(4[0] 00 00 01 00 & 1[9] 00 & w[4] 01 00 FF 01)", nullptr},
     {96, kImages, "AutoCAD Drawing", "image", "DWG", R"(4[0] "AC10")", nullptr},
     {97, kImages, "AutoCAD Drawing", "image", "DXF", R"(b[4] "SECTION")", nullptr},
@@ -73,7 +77,6 @@ constexpr BuiltinType kTypes[] = {
     {115, kPhotos, "Olympus Raw Format", "foto_image", "ORF", R"(4[0] "IIRS")", nullptr},
     {116, kPhotos, "Pentax Electronic Format", "foto_image", "PEF", kTiff, nullptr},
     {118, kPhotos, "Sony RAW File", "foto_image", "SRF", kTiff, nullptr},
-    {87, kImages, "TIFF Image", "image", "TIFF,TIF", kTiff, nullptr},
     {160, kVideo, "ASF", "video", "ASF", R"(8[0] "0&" B2 "u" 8E "f" CF 11 & 8[8] A6 D9 00 AA 00 "b" CE "l")", nullptr},
     {150, kVideo, "RealMedia File", "video", "RM", R"(4[0] ".RMF")", nullptr},
     {170, kVideo, "QuickTime (Rich Media Format)", "quicktime", "MOV,QT,PKG,M2S,MPGX,MPM,QTIF,QTI",
@@ -128,7 +131,7 @@ constexpr BuiltinType kTypes[] = {
     {500, kDocuments, "Microsoft Storage File (DOC,XLS,PPT and etc.)", "document", "DOC", R"(4[0] D0 CF 11 E0)", nullptr},
     {502, kDocuments, "Microsoft Word Document", "document", "DOC", "", nullptr},
     {501, kDocuments, "Microsoft Excel Document", "document", "XLS", "", nullptr},
-    {503, kDocuments, "Microsoft PowerPoint Presentation", "document", "PTT", "", nullptr},
+    {503, kDocuments, "Microsoft PowerPoint Presentation", "document", "PPT", "", nullptr},
     {508, kDocuments, "Microsoft Publisher Document", "document", "PUB", "", nullptr},
     {506, kDocuments, "Microsoft Project Document", "document", "MPP", "", nullptr},
     {505, kDocuments, "Microsoft Visio Document", "document", "VSD", "", nullptr},
@@ -200,6 +203,7 @@ std::uint32_t KindOfLetter(char letter) {
         case 'r': return SC_BYTE_RANGE;
         case 'w': return SC_WORD_RANGE;
         case 's': return SC_SEARCH_NOCASE;
+        case 'S': return SC_SEARCH;
         default: return 0;
     }
 }
@@ -216,7 +220,7 @@ bool ReadCondition(NotationReader& in, SignatureVariant& variant) {
     const std::uint32_t kind = KindOfLetter(in.TakeAny());
     if (kind == 0) return false;
     std::uint32_t offset = 0;
-    if (kind != SC_SEARCH_NOCASE && !(in.Take('[') && in.Number(offset) && in.Take(']'))) return false;
+    if (!IsSearchKind(kind) && !(in.Take('[') && in.Number(offset) && in.Take(']'))) return false;
     std::vector<std::uint8_t> data;
     if (!in.Data(data) || !LengthFits(kind, data.size())) return false;
     variant.AddCondition(kind, data, offset, std::uint16_t(data.size()), 0);

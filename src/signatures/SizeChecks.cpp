@@ -17,7 +17,7 @@ constexpr SizeCheckRow kSizeChecks[] = {
     {88, PngSize},        // PNG
     {90, IcoSize},        // ICO
     {94, CheckRiffSize},  // CDR (RIFF)
-    {95, TiffSize},       // XIF: a little-endian TIFF, and the row that "II*" files match first
+    {95, TiffSize},       // XIF: a little-endian TIFF
     {114, TiffSize},      // NEF
     {116, TiffSize},      // PEF
     {118, TiffSize},      // SRF

@@ -18,18 +18,25 @@ std::uint32_t FoundTypeCode(std::int32_t type) {
     return type < 0 ? FS_NONE : FsFamilyCode(FsType(std::uint32_t(type)).Family);
 }
 
+// Largest NTFS sector count taken from a boot sector (beyond it the product would overflow).
+constexpr std::uint64_t kMaxNtfsSectors = 1ull << 48;
+
 // Whether a boot sector at byte `at` of a volume, relative to its start, is one of its own
 // copies: FAT keeps copies (FAT32 its backup at the sector its BPB names, and more) in its
-// reserved sectors, where no other volume can lie; NTFS keeps one in its last sector, exFAT its
-// backup boot region 12 sectors in.
+// reserved sectors, where no other volume can lie; NTFS keeps one in the last sector of its
+// partition, which is the sector just past the sectors its boot sector counts (a volume found
+// by its boot sector alone has that count as its size, so its copy lies right after it);
+// exFAT keeps its backup boot region 12 sectors in.
 bool IsCopyOfOwnBootSector(const CVolume& v, std::uint64_t at) {
     const std::uint32_t code = v.pFileSystem ? v.pFileSystem->TypeCode : 0;
     const std::uint32_t bps = Le16(v.BootSector + 11);
     if (IsFatTypeCode(code) && bps >= 512 && bps <= 4096)
         return at > 0 && at < std::uint64_t(Le16(v.BootSector + 14)) * bps;
-    if (code == FS_NTFS && v.TotalSectors > 1) return at == (v.TotalSectors - 1) * kSectorSize;
     if (code == FS_EXFAT) return at != 0 && at == std::uint64_t(kExfatBootRegionSectors) * ExfatSectorSize(v.BootSector);
-    return false;
+    if (code != FS_NTFS) return false;
+    if (v.TotalSectors > 1 && at == (v.TotalSectors - 1) * kSectorSize) return true;
+    const std::uint64_t counted = Le64(v.BootSector + 0x28);
+    return bps >= 512 && bps <= 4096 && counted > 0 && counted < kMaxNtfsSectors && at == counted * bps;
 }
 
 // The boot sector at `offset` of `v` belongs to `known` (its first sector or a copy of it).

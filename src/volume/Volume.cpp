@@ -14,6 +14,7 @@
 #include "app/Settings.h"
 #include "filesystem/ExfatBoot.h"
 #include "filesystem/VolumeLabel.h"
+#include "platform/DriveOpen.h"
 #include "platform/SysBlock.h"
 #include "platform/TextConvert.h"
 #include "platform/UnalignedRead.h"
@@ -52,11 +53,21 @@ bool ChooseExfatBootRegion(CVolume& v) {
     return true;
 }
 
+const DeviceOpener& QuietOpener() {
+    static const DeviceOpener opener = DefaultDeviceOpener(false);
+    return opener;
+}
+
 }  // namespace
 
-DeviceOpener DefaultDeviceOpener() {
-    return [](const std::string& path, int* error) -> std::shared_ptr<IDeviceReader> {
-        return CDeviceFile::Open(path, error);
+DeviceOpener DefaultDeviceOpener(bool askUDisks) {
+    return [askUDisks](const std::string& path, int* error) -> std::shared_ptr<IDeviceReader> {
+        DriveOpenOptions options;
+        options.AskUDisks = askUDisks;
+        OpenedDrive opened = OpenDriveReadOnly(path, options);
+        if (error) *error = opened.Error;
+        if (!opened.File && !opened.Text.empty() && askUDisks) Log().Error("%s", opened.Text);
+        return opened.File;
     };
 }
 
@@ -86,6 +97,7 @@ void CVolume::AttachTo(CVolume* parent) {
         parent->Children.push_back(this);
     RootItem.ParentId = parent->VolumeKind == VK_PHYSICAL ? RootItem.ParentId : parent->RootItem.Id;
     Opener = parent->Opener;
+    OpenerIsDefault = parent->OpenerIsDefault;
 }
 
 const std::string& CVolume::GetDevicePath() {
@@ -96,7 +108,7 @@ const std::string& CVolume::GetDevicePath() {
     return DevicePath;
 }
 
-bool CVolume::OpenDrive() {
+bool CVolume::OpenDrive(bool mayAsk) {
     try {
         std::lock_guard<std::mutex> g(ReadLock);
         if (hDevice) return true;
@@ -109,7 +121,9 @@ bool CVolume::OpenDrive() {
             path = GetDevicePath();
         }
         int err = 0;
-        std::shared_ptr<IDeviceReader> dev = Opener ? Opener(path, &err) : nullptr;
+        const DeviceOpener& opener = !mayAsk && OpenerIsDefault ? QuietOpener() : Opener;
+        std::shared_ptr<IDeviceReader> dev = opener ? opener(path, &err) : nullptr;
+        LastOpenError = dev ? 0 : err;
         if (!dev) {
             OpenError = err ? err : ENODEV;
             Log().Error("Can't open volume '%s', System Error: %s", path, SystemErrorText(OpenError.load()));

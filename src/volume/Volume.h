@@ -31,7 +31,8 @@ enum VolumeKind : std::int32_t {
     VK_RECYCLE_BIN = 64,
 };
 
-enum VolumeState : std::int32_t { VS_QUERYING = -1, VS_NOT_READY = 0, VS_READY = 1, VS_ANALYSING = 2 };
+// VS_NO_ACCESS: the drive is there (the system lists it) but this user may not read it.
+enum VolumeState : std::int32_t { VS_QUERYING = -1, VS_NOT_READY = 0, VS_READY = 1, VS_ANALYSING = 2, VS_NO_ACCESS = 3 };
 
 constexpr std::int32_t ID_COMPUTER = -12;
 constexpr std::uint32_t kSectorSize = 512;
@@ -57,7 +58,9 @@ struct DriveLayout {
 // Opens a device path read-only; null with errno in *error on failure. Tests put a fault
 // injector here.
 using DeviceOpener = std::function<std::shared_ptr<IDeviceReader>(const std::string& path, int* error)>;
-DeviceOpener DefaultDeviceOpener();
+// Opens the device itself, or, when the system refuses and `askUDisks` allows, through UDisks2
+// (which may ask the user for a password); why it failed goes to the log.
+DeviceOpener DefaultDeviceOpener(bool askUDisks = true);
 
 // Drives in a drive list are owned through std::shared_ptr: an analysis worker and an
 // information query hold their drive, so neither a rescan nor a stop destroys a drive in use.
@@ -82,7 +85,8 @@ public:
     // CFileSystem::kNoBound when nothing bounds it (a volume of unknown size).
     std::uint64_t ItemHeldBytes(const FoundItem& item);
 
-    bool OpenDrive();
+    // Opens the device; `mayAsk` false never lets the opener ask the user (drive-list queries).
+    bool OpenDrive(bool mayAsk = true);
     void Close();
     bool IsOpen() const;
     const std::string& GetDevicePath();
@@ -127,7 +131,10 @@ public:
 
     // The volume lies on `parent` (a found volume on the searched drive, a partition on its disk).
     void AttachTo(CVolume* parent);
-    void SetDeviceOpener(DeviceOpener opener) { Opener = std::move(opener); }
+    void SetDeviceOpener(DeviceOpener opener) {
+        Opener = std::move(opener);
+        OpenerIsDefault = false;
+    }
     const DeviceOpener& GetDeviceOpener() const { return Opener; }
     // The reader of the open device, or null.
     std::shared_ptr<IDeviceReader> Device() const;
@@ -199,6 +206,7 @@ private:
     void NoteGoodRead();
     std::uint32_t TimedRead(std::uint8_t* out, std::vector<std::uint8_t>* swap, std::uint64_t first, std::uint64_t count);
     void QueryPhysicalDrive();
+    bool ApplySysfsDisk();
     void QueryLogicalDrive();
     void ApplyFatBootSector(std::uint32_t serialAt);
     void ApplyExfatBootSector();
@@ -211,6 +219,8 @@ private:
     mutable std::mutex ReadLock;  // one reader of the volume at a time
     std::unique_ptr<CTimedReader> hDevice;
     DeviceOpener Opener;
+    bool OpenerIsDefault = true;
+    int LastOpenError = 0;  // errno of the last failed open
     FailureRun Failures;
     std::uint32_t FsBytesPerSector = 512;
 };

@@ -3,6 +3,7 @@
 #include <sys/statvfs.h>
 
 #include "app/Log.h"
+#include "platform/DriveOpen.h"
 #include "platform/SysBlock.h"
 #include "platform/TextConvert.h"
 #include "volume/Volume.h"
@@ -22,6 +23,12 @@ std::uint8_t MbrTypeAt(const std::uint8_t* mbr, std::uint64_t startBytes) {
     return 0;
 }
 
+// The state of a drive that could not be opened: one the system lists but this user may not
+// read is "no access", anything else "not ready".
+std::int32_t UnopenedState(int error, std::uint64_t listedBytes) {
+    return IsPermissionError(error) && listedBytes ? VS_NO_ACCESS : VS_NOT_READY;
+}
+
 }  // namespace
 
 CVolume& CVolume::QueryInformation() {
@@ -37,19 +44,15 @@ CVolume& CVolume::QueryInformation() {
     return *this;
 }
 
-void CVolume::QueryPhysicalDrive() {
-    if (!OpenDrive()) {
-        State = VS_NOT_READY;
-        return;
-    }
-    auto dev = Device();
-    if (KernelName.empty()) KernelName = KernelNameOfDevice(DevicePath);
+// What sysfs tells of the disk without opening it: description, size, removable, partitions.
+// Returns whether the disk is listed there.
+bool CVolume::ApplySysfsDisk() {
     for (const auto& disk : ListDisks()) {
         if (disk.Name != KernelName) continue;
         if (!disk.Model.empty())
             Description = disk.Vendor.empty() ? disk.Model : disk.Vendor + ", " + disk.Model;
-        std::uint8_t mbr[512] = {};
-        ReadSectors(mbr, 0, 1);
+        TotalBytes = disk.SizeBytes;
+        DriveType = disk.Removable ? 2 : 3;
         Layout = DriveLayout{};
         for (const auto& p : disk.Partitions) {
             if (Layout.PartitionCount >= 4) break;
@@ -58,9 +61,28 @@ void CVolume::QueryPhysicalDrive() {
             e.PartitionLength = p.SizeBytes;
             e.HiddenSectors = std::uint32_t(p.StartBytes / 512);
             e.PartitionNumber = p.Number;
-            e.PartitionType = MbrTypeAt(mbr, p.StartBytes);
             e.RecognizedPartition = 1;
         }
+        return true;
+    }
+    return false;
+}
+
+void CVolume::QueryPhysicalDrive() {
+    if (KernelName.empty()) KernelName = KernelNameOfDevice(DevicePath);
+    const bool listed = ApplySysfsDisk();
+    if (listed) TotalSectors = TotalBytes / kSectorSize;
+    if (!OpenDrive(false)) {
+        State = UnopenedState(LastOpenError, listed ? TotalBytes : 0);
+        return;
+    }
+    auto dev = Device();
+    if (listed) {
+        // The partition types and the disk signature are in the MBR.
+        std::uint8_t mbr[512] = {};
+        ReadSectors(mbr, 0, 1);
+        for (std::uint32_t i = 0; i < Layout.PartitionCount; ++i)
+            Layout.PartitionEntry[i].PartitionType = MbrTypeAt(mbr, Layout.PartitionEntry[i].StartingOffset);
         std::memcpy(&Layout.Signature, mbr + 440, 4);
     }
     if (auto* file = dynamic_cast<CDeviceFile*>(dev.get())) {
@@ -76,11 +98,16 @@ void CVolume::QueryPhysicalDrive() {
 }
 
 void CVolume::QueryLogicalDrive() {
-    if (!OpenDrive()) {
-        State = VS_NOT_READY;
+    if (KernelName.empty()) KernelName = KernelNameOfDevice(DevicePath);
+    if (!OpenDrive(false)) {
+        const auto part = FindPartition(KernelName);
+        if (part) {
+            TotalBytes = part->SizeBytes;
+            TotalSectors = TotalBytes / kSectorSize;
+        }
+        State = UnopenedState(LastOpenError, part ? part->SizeBytes : 0);
         return;
     }
-    if (KernelName.empty()) KernelName = KernelNameOfDevice(DevicePath);
     Layout = DriveLayout{};
     Layout.PartitionCount = 1;
     std::string disk;

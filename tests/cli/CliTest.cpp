@@ -90,29 +90,28 @@ TEST(Cli, ListAndCatAgreeWithSleuthkit) {
         std::string path = line.substr(tab + 1);
         if (line[0] == 'v' || line[0] == 'V' || path.find("(Volume Label Entry)") != std::string::npos) continue;
         bool deleted = line.find(" * ") != std::string::npos;
-        want.emplace("\\" + path, deleted);
+        want.emplace("/" + path, deleted);
         std::string head = line.substr(0, tab - 1);
-        inodeOf["\\" + path] = head.substr(head.find_last_of(' ') + 1);
+        inodeOf["/" + path] = head.substr(head.find_last_of(' ') + 1);
     }
+    // Paths are written with "/", as sleuthkit writes them.
     auto listed = nlohmann::json::parse(Cli("list --json '" + Demo() + "'"));
     std::set<std::pair<std::string, bool>> got;
-    for (const auto& item : listed) {
-        std::string path = item["path"];
-        for (char& c : path) c = c == '\\' ? '/' : c;
-        path[0] = '\\';
-        got.emplace(path, item["deleted"].get<bool>());
-    }
+    for (const auto& item : listed) got.emplace(item["path"], item["deleted"].get<bool>());
     EXPECT_EQ(got, want);
     for (const auto& item : listed) {
         if (item["folder"] || item["deleted"]) continue;
-        std::string path = item["path"];
+        const std::string path = item["path"];
         std::string ours, theirs;
         vmtest::RunCommand(std::string(VM_CLI_PATH) + " cat '" + Demo() + "' '" + path + "' | sha256sum", &ours);
-        std::string slashed = path;
-        for (char& c : slashed) c = c == '\\' ? '/' : c;
-        slashed[0] = '\\';
-        vmtest::RunCommand("icat '" + Demo() + "' " + inodeOf[slashed] + " | sha256sum", &theirs);
+        vmtest::RunCommand("icat '" + Demo() + "' " + inodeOf[path] + " | sha256sum", &theirs);
         EXPECT_EQ(ours, theirs) << path;
+        // The system's own form of the path names the same file.
+        std::string backslashed = path;
+        std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+        std::string again;
+        vmtest::RunCommand(std::string(VM_CLI_PATH) + " cat '" + Demo() + "' '" + backslashed + "' | sha256sum", &again);
+        EXPECT_EQ(again, theirs) << backslashed;
     }
     // Deleted items only, with the live folders that lead to them.
     std::set<std::string> deletedPaths, liveFolders;
@@ -128,11 +127,11 @@ TEST(Cli, ListAndCatAgreeWithSleuthkit) {
     EXPECT_EQ(deletedPaths.size(), 5u);
     for (const auto& folder : liveFolders) {
         bool leads = false;
-        for (const auto& d : deletedPaths) leads |= d.rfind(folder + "\\", 0) == 0;
+        for (const auto& d : deletedPaths) leads |= d.rfind(folder + "/", 0) == 0;
         EXPECT_TRUE(leads) << folder;
     }
     for (const auto& d : deletedPaths)
-        for (auto cut = d.find('\\', 1); cut != std::string::npos; cut = d.find('\\', cut + 1)) {
+        for (auto cut = d.find('/', 1); cut != std::string::npos; cut = d.find('/', cut + 1)) {
             if (!deletedPaths.count(d.substr(0, cut))) {
                 EXPECT_TRUE(liveFolders.count(d.substr(0, cut))) << d;
             }
@@ -527,4 +526,63 @@ TEST(Cli, ReportOfAFileBelowAPathLongerThanPathMax) {
     EXPECT_GT(rows[0][5].size(), std::size_t(PATH_MAX));
     EXPECT_EQ(rows[0][1], "5");
     EXPECT_EQ(rows[0][3], "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824");  // sha256 of "hello"
+}
+
+// A recovery of a whole NTFS drive writes the user's files, empty ones too, and leaves the
+// volume's own files ($MFT, $Extend/...) out unless they are asked for by name or --system.
+TEST(Cli, WholeNtfsRecoveryWritesEmptyFilesAndLeavesSystemFilesOut) {
+    if (!vmtest::HaveFixture("ntfs.img")) GTEST_SKIP() << "fixtures not made";
+    const std::string image = vmtest::FixturePath("ntfs.img");
+    vmtest::TempDir dir;
+    int rc = -1;
+    auto j = nlohmann::json::parse(Cli("recover --json '" + image + "' --to '" + dir.File("all") + "'", &rc));
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(j["failed"], 0);
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.File("all/empty.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
+    EXPECT_NE(::stat(dir.File("all/small.txt").c_str(), &st), -1);
+    EXPECT_EQ(::stat(dir.File("all/$MFT").c_str(), &st), -1);
+    EXPECT_EQ(::stat(dir.File("all/$Extend").c_str(), &st), -1);
+
+    std::string theirs, ours;
+    vmtest::RunCommand("icat '" + image + "' 0 | sha256sum", &theirs);
+    Cli("recover '" + image + "' --to '" + dir.File("named") + "' '/$MFT'", &rc);
+    EXPECT_EQ(rc, 0);
+    vmtest::RunCommand("sha256sum < '" + dir.File("named/$MFT") + "'", &ours);
+    EXPECT_EQ(ours, theirs);
+
+    j = nlohmann::json::parse(Cli("recover --json --system '" + image + "' --to '" + dir.File("sys") + "'", &rc));
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(j["failed"], 0);
+    EXPECT_EQ(::stat(dir.File("sys/$MFT").c_str(), &st), 0);
+    EXPECT_EQ(::stat(dir.File("sys/$Extend").c_str(), &st), 0);
+}
+
+// Finds are listed as they lie on the drive, not in the text order of their names.
+TEST(Cli, ScanListsFindsInOffsetOrder) {
+    vmtest::TempDir dir;
+    std::vector<std::uint8_t> image(512 * 1024, 0);
+    for (std::size_t at : {409600u, 8192u, 40960u}) std::memcpy(&image[at], "{\\rtf1", 6);
+    vmtest::WriteFile(dir.File("lost.img"), image);
+    std::vector<std::string> offsets;
+    for (const auto& line : Lines(Cli("scan '" + dir.File("lost.img") + "'")))
+        if (line.rfind("file\t", 0) == 0) offsets.push_back(line.substr(5, line.find('\t', 5) - 5));
+    EXPECT_EQ(offsets, (std::vector<std::string>{"8192", "40960", "409600"}));
+}
+
+// Without its partition table a disk's volumes are found by their boot sectors, each once:
+// the NTFS volume's backup boot sector, just past the sectors it counts, is not a volume.
+TEST(Cli, LostWithoutPartitionTableListsEachVolumeOnce) {
+    if (!vmtest::HaveFixture("mbr_disk.img")) GTEST_SKIP() << "fixtures not made";
+    vmtest::TempDir dir;
+    auto disk = vmtest::ReadFile(vmtest::FixturePath("mbr_disk.img"));
+    std::fill(disk.begin(), disk.begin() + 512, 0);
+    vmtest::WriteFile(dir.File("wiped.img"), disk);
+    auto j = nlohmann::json::parse(Cli("lost --json '" + dir.File("wiped.img") + "'"));
+    std::vector<std::pair<std::uint64_t, std::string>> got;
+    for (const auto& v : j) got.emplace_back(v["offset"], v["file_system"]);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (std::vector<std::pair<std::uint64_t, std::string>>{
+                       {2048 * 512, "FAT16"}, {18432 * 512, "NTFS"}, {53248 * 512, "FAT32"}}));
 }

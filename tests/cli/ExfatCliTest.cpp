@@ -92,7 +92,7 @@ TEST_F(ExfatCli, LostFindsTheVolumeOfADiskWithoutPartitionTable) {
     EXPECT_EQ(got, (std::vector<std::pair<std::uint64_t, std::string>>{{1 << 20, "exFAT"}}));
     // The found volume is listed as the image itself is.
     const std::string found = Cli("list '" + dir.File("disk.img") + "' --start 1048576 --size " + std::to_string(volume.size()));
-    EXPECT_NE(found.find("Live\\Kept file.txt"), std::string::npos) << found;
+    EXPECT_NE(found.find("Live/Kept file.txt"), std::string::npos) << found;
 }
 
 }  // namespace

@@ -42,9 +42,8 @@ std::vector<FlsEntry> Fls() {
         if (tab == std::string::npos || line[0] == 'v' || line[0] == 'V' || line.find("(Volume Label Entry)") != std::string::npos)
             continue;
         FlsEntry e;
-        e.path = "\\" + line.substr(tab + 1);
-        for (char& c : e.path) c = c == '/' ? '\\' : c;
-        e.name = e.path.substr(e.path.rfind('\\') + 1);
+        e.path = "/" + line.substr(tab + 1);
+        e.name = e.path.substr(e.path.rfind('/') + 1);
         e.deleted = line.find(" * ") != std::string::npos;
         e.folder = line[0] == 'd';
         entries.push_back(e);
@@ -71,7 +70,7 @@ std::set<std::string> Paths(const std::string& args) {
     for (const auto& item : nlohmann::json::parse(out.substr(start))) {
         const std::string path = item["path"];
         if (item.contains("in_folder")) {
-            EXPECT_EQ(path.substr(0, path.rfind('\\') + 1), item["in_folder"]) << path;
+            EXPECT_EQ(path.substr(0, path.rfind('/') + 1), item["in_folder"]) << path;
         }
         paths.insert(path);
     }

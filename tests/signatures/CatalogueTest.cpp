@@ -130,13 +130,30 @@ TEST(Matching, EdgeCases) {
     }
 }
 
-TEST(Matching, TiffHeaderMatchesEveryTiffBasedRow) {
-    Bytes unit(512, 0);
-    std::memcpy(unit.data(), "II*\0", 4);
-    std::vector<std::int32_t> matched;
-    for (const auto& type : Builtins().Types())
-        if (type->Matches(unit)) matched.push_back(type->TypeId);
-    EXPECT_EQ(matched, (std::vector<std::int32_t>{95, 114, 116, 118, 87}));
+// The first row that matches names a find: a TIFF is a TIFF, in either byte order, unless it
+// carries the Xerox marker.
+TEST(Matching, TiffHeaderMatchesEveryTiffBasedRowTiffFirst) {
+    struct Case {
+        const char* header;
+        const char* text;  // planted at byte 200
+        std::vector<std::int32_t> rows;
+    } cases[] = {
+        {"II*", "", {87, 114, 116, 118}},
+        {"MM\0*", "", {87, 114, 116, 118}},
+        {"II*", "eXtended", {95, 87, 114, 116, 118}},
+        {"II*", "EXTENDED", {87, 114, 116, 118}},
+        {"MM\0*", "eXtended", {87, 114, 116, 118}},
+    };
+    for (const auto& c : cases) {
+        Bytes unit(512, 0);
+        std::memcpy(unit.data(), c.header, 4);
+        std::memcpy(unit.data() + 200, c.text, std::strlen(c.text));
+        std::vector<std::int32_t> matched;
+        for (const auto& type : Builtins().Types())
+            if (type->Matches(unit)) matched.push_back(type->TypeId);
+        EXPECT_EQ(matched, c.rows) << c.header << " " << c.text;
+    }
+    EXPECT_EQ(Builtins().FindDescriptor(87)->GetFirstExtension(), "TIFF");
 }
 
 TEST(Catalogue, BuiltinTableIsComplete) {

@@ -41,15 +41,16 @@ std::vector<Planted> ReadPlanted() {
 
 struct Expected {
     std::int16_t Type;
-    const char* Row;  // the catalogue row's text
+    const char* Row;        // the catalogue row's text
+    const char* Extension;  // the one a recovered find is named with
 };
 
 Expected ExpectedFor(const std::string& name) {
     const std::string ext = name.substr(name.rfind('.') + 1);
-    if (ext == "doc") return {502, "Microsoft Word Document"};
-    if (ext == "xls") return {501, "Microsoft Excel Document"};
-    if (ext == "ppt") return {503, "Microsoft PowerPoint Presentation"};
-    return {0, ""};
+    if (ext == "doc") return {502, "Microsoft Word Document", "DOC"};
+    if (ext == "xls") return {501, "Microsoft Excel Document", "XLS"};
+    if (ext == "ppt") return {503, "Microsoft PowerPoint Presentation", "PPT"};
+    return {0, "", ""};
 }
 
 std::string Sha256Of(const std::vector<std::uint8_t>& bytes) {
@@ -99,6 +100,7 @@ TEST(OfficeDocuments, SectorSearchTypesAndSizesLibreOfficeFiles) {
         const FileTypeDescriptor* row = catalogue.FindDescriptor(item.FileType);
         ASSERT_NE(row, nullptr);
         EXPECT_EQ(row->Description, want.Row);
+        EXPECT_EQ(row->GetFirstExtension(), want.Extension);
         EXPECT_TRUE(item.Is(FI_EXACT_SIZE));
         EXPECT_EQ(item.Size, p.Size);
 

@@ -109,7 +109,7 @@ TEST(Searcher, TypeSpecificSizesAndOneFindPerMatchingType) {
     std::vector<int> tiffTypes;
     for (auto& f : at32768) tiffTypes.push_back(f.Type);
     std::sort(tiffTypes.begin(), tiffTypes.end());
-    EXPECT_EQ(tiffTypes, (std::vector<int>{87, 95, 114, 116, 118}));  // TIFF, Xerox and the raw formats
+    EXPECT_EQ(tiffTypes, (std::vector<int>{87, 114, 116, 118}));  // TIFF and the camera formats
 }
 
 TEST(Searcher, OverlappingBlocksTestTheOverlapTwice) {
@@ -206,9 +206,9 @@ TEST(Searcher, ExactSizesComeFromTheFilesAndStay) {
     EXPECT_EQ(tree.FindAtOffset(after + 8192), nullptr);
 }
 
-// The lost file filed at a TIFF's position is the first type that matches it; for a little-endian
-// TIFF that is the Xerox row, which must be sized like the TIFF it is.
-TEST(Searcher, LittleEndianTiffKeepsItsExactSize) {
+// The lost file filed at a TIFF's position is the first type that matches it: TIFF, in both byte
+// orders, with its exact size.
+TEST(Searcher, TiffIsFiledAsTiffWithItsExactSize) {
     for (bool big : {false, true}) {
         const vmtest::Bytes tiff = vmtest::MakeTiff(big);
         SearchDrive d(1 << 20, 4096);
@@ -220,6 +220,7 @@ TEST(Searcher, LittleEndianTiffKeepsItsExactSize) {
         d.Run({1, 2097152, false});
         const FoundItem* item = tree.FindAtOffset(65536);
         ASSERT_NE(item, nullptr) << big;
+        EXPECT_EQ(item->FileType, 87) << big;
         EXPECT_TRUE(item->Is(FI_EXACT_SIZE)) << big;
         EXPECT_EQ(item->Size, tiff.size()) << big;
     }

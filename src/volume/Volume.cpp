@@ -123,7 +123,6 @@ bool CVolume::OpenDrive(bool mayAsk) {
         int err = 0;
         const DeviceOpener& opener = !mayAsk && OpenerIsDefault ? QuietOpener() : Opener;
         std::shared_ptr<IDeviceReader> dev = opener ? opener(path, &err) : nullptr;
-        LastOpenError = dev ? 0 : err;
         if (!dev) {
             OpenError = err ? err : ENODEV;
             Log().Error("Can't open volume '%s', System Error: %s", path, SystemErrorText(OpenError.load()));

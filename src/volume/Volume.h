@@ -187,8 +187,8 @@ public:
     std::atomic<std::uint64_t> RunId{0};
     // Jobs other than analyses that read the drive now (image creation, recovery).
     std::atomic<std::int32_t> Users{0};
-    // errno of the last OpenDrive that failed; 0 after one that succeeded. A window tells the
-    // user why a run ended at once.
+    // errno of the last OpenDrive that failed; 0 after one that succeeded. The drive list tells
+    // "no access" by it, and a window tells the user why a run ended at once.
     std::atomic<int> OpenError{0};
 
 private:
@@ -220,7 +220,6 @@ private:
     std::unique_ptr<CTimedReader> hDevice;
     DeviceOpener Opener;
     bool OpenerIsDefault = true;
-    int LastOpenError = 0;  // errno of the last failed open
     FailureRun Failures;
     std::uint32_t FsBytesPerSector = 512;
 };

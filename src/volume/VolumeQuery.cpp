@@ -73,7 +73,7 @@ void CVolume::QueryPhysicalDrive() {
     const bool listed = ApplySysfsDisk();
     if (listed) TotalSectors = TotalBytes / kSectorSize;
     if (!OpenDrive(false)) {
-        State = UnopenedState(LastOpenError, listed ? TotalBytes : 0);
+        State = UnopenedState(OpenError.load(), listed ? TotalBytes : 0);
         return;
     }
     auto dev = Device();
@@ -105,7 +105,7 @@ void CVolume::QueryLogicalDrive() {
             TotalBytes = part->SizeBytes;
             TotalSectors = TotalBytes / kSectorSize;
         }
-        State = UnopenedState(LastOpenError, part ? part->SizeBytes : 0);
+        State = UnopenedState(OpenError.load(), part ? part->SizeBytes : 0);
         return;
     }
     Layout = DriveLayout{};
